@@ -1,0 +1,213 @@
+// Windows and controls: thin facades over Qt widgets, sized in twips. A facade stores
+// nothing of its own; every property is read from and written to its widget.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Int16.h"
+#include "Picture.h"
+
+class QAction;
+class QLabel;
+class QMainWindow;
+class QMenu;
+class QPushButton;
+class QTimer;
+class QWidget;
+
+namespace rt {
+
+// A fixed colour, or one of the system colours of the desktop's colour scheme.
+struct Color {
+    enum class Kind { Rgb, WindowBackground, WindowText };
+    Kind kind = Kind::Rgb;
+    int r = 0, g = 0, b = 0;
+
+    static Color rgb(int r, int g, int b) { return {Kind::Rgb, r, g, b}; }
+    static Color windowBackground() { return {Kind::WindowBackground}; }
+    static Color windowText() { return {Kind::WindowText}; }
+};
+
+// A font by faces in order of preference (the first installed one is used) and point size.
+struct Font {
+    std::vector<std::string> faces;
+    double points = 0;
+};
+
+enum class Alignment { Left, Center };
+enum class BorderStyle { None, FixedSingle };
+
+class Form;
+
+class Control {
+public:
+    virtual ~Control();
+    Control(const Control&) = delete;
+    Control& operator=(const Control&) = delete;
+
+    // Position and size in twips, from the top-left corner of the window's client area.
+    void Move(float Left, float Top, float Width, float Height);
+    void setBackColor(Color color);
+    void setForeColor(Color color);
+    void setFont(const Font& font);
+    void setTabIndex(int index);
+
+    // Test seam: the Qt widget behind the control, so tests can press the real thing.
+    QWidget* widget() const { return m_widget; }
+
+    static Control* fromWidget(const QWidget* widget);
+
+protected:
+    explicit Control(QWidget* widget);
+    virtual void resized() {}
+
+    QWidget* m_widget;
+};
+
+class CommandButton : public Control {
+public:
+    explicit CommandButton(Form& form);
+
+    std::function<void()> onClick;
+    std::function<void(Control& Source, float X, float Y)> onDragDrop;
+
+    std::string Caption() const;
+    void setCaption(const std::string& caption);
+    bool FontBold() const;
+    void setFontBold(bool bold);
+    bool Enabled() const;
+    void setEnabled(bool enabled);
+
+private:
+    QPushButton* button() const;
+};
+
+class Label : public Control {
+public:
+    explicit Label(Form& form);
+
+    std::string Caption() const;
+    void setCaption(const std::string& caption);
+    void setAlignment(Alignment alignment);
+    void setBorderStyle(BorderStyle style);
+    // Automatic drag mode: a press starts a drag at once, an outline follows the pointer and
+    // a release over a control that takes drops raises that control's DragDrop.
+    void setDragModeAutomatic();
+
+private:
+    QLabel* label() const;
+};
+
+// A rectangle filled solid, outlined one pixel wide.
+class Shape : public Control {
+public:
+    explicit Shape(Form& form);
+
+    void setFillColor(Color color);
+    void setBorderColor(Color color);
+    bool Visible() const;
+    void setVisible(bool visible);
+};
+
+// Shows its picture stretched over its whole rectangle.
+class Image : public Control {
+public:
+    explicit Image(Form& form);
+
+    rt::Picture Picture() const;
+    void setPicture(const rt::Picture& picture);
+
+protected:
+    void resized() override;
+};
+
+class Timer {
+public:
+    explicit Timer(Form& form);
+    ~Timer();
+
+    std::function<void()> onTimer;
+
+    int Interval() const;
+    // 0 stops the ticks; any other value (re)starts them with that period in milliseconds.
+    void setInterval(int milliseconds);
+    QTimer* timer() const { return m_timer; }
+
+private:
+    QTimer* m_timer;
+};
+
+class Menu {
+public:
+    Menu(Form& form, const std::string& caption);
+
+    std::string Caption() const;
+    bool Enabled() const;
+    void setEnabled(bool enabled);
+    QMenu* menu() const { return m_menu; }
+
+private:
+    QMenu* m_menu;
+};
+
+class MenuItem {
+public:
+    MenuItem(Menu& menu, const std::string& caption);
+
+    std::function<void()> onClick;
+
+    std::string Caption() const;
+    bool Enabled() const;
+    void setEnabled(bool enabled);
+    bool Checked() const;
+    void setChecked(bool checked);
+    QAction* action() const { return m_action; }
+
+private:
+    QAction* m_action;
+};
+
+class Form {
+public:
+    Form();
+    ~Form();
+    Form(const Form&) = delete;
+    Form& operator=(const Form&) = delete;
+
+    std::function<void()> onLoad;
+    std::function<void(Int16& Cancel, Int16& UnloadMode)> onQueryUnload;
+
+    // Raises Load inside the caller; the window stays hidden.
+    void Load();
+
+    std::string Caption() const;
+    void setCaption(const std::string& caption);
+    void setClientSize(float width, float height);
+    void setBackColor(Color color);
+    void setIcon(const std::string& resource);
+    // Fixes the window's size and the focus order once all controls are made.
+    void endLayout();
+
+    // The outer frame of the window, in twips.
+    float Left() const;
+    void setLeft(float left);
+    float Top() const;
+    void setTop(float top);
+    float Width() const;
+    float Height() const;
+
+    void Show();
+    bool Visible() const;
+
+    QMainWindow* window() const { return m_window.get(); }
+    QWidget* client() const { return m_client; }
+
+private:
+    std::unique_ptr<QMainWindow> m_window;
+    QWidget* m_client;
+};
+
+} // namespace rt
