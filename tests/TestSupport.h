@@ -33,8 +33,7 @@ inline const QColor SetColors[3] = {QColor(200, 30, 30), QColor(30, 160, 40), QC
 // the queue is empty it walks every cell in turn, so dealing always ends.
 class RndFeed {
 public:
-    void bombsAt(const std::vector<int>& squares)
-    {
+    void bombsAt(const std::vector<int>& squares) {
         for (int square : squares) {
             push(square % 5);
             push(square / 5);
@@ -42,8 +41,7 @@ public:
     }
     void push(int cell) { m_values.push_back((float(cell) + 0.5f) / 5.0f); }
     void pushRaw(float value) { m_values.push_back(value); }
-    float next()
-    {
+    float next() {
         if (!m_values.empty()) {
             const float v = m_values.front();
             m_values.pop_front();
@@ -64,8 +62,7 @@ private:
 // One program's world: its folder, its seams and its windows.
 class Game {
 public:
-    Game()
-    {
+    Game() {
         QVERIFY(m_dir.isValid());
         m_oldDir = QDir::currentPath();
         writePicture("set1.png", SetColors[0], "PNG");
@@ -79,8 +76,7 @@ public:
         rt::setRndSource([this] { return rnd.next(); });
         rt::Screen::setSizeForTesting(1280 * 15, 1024 * 15);
     }
-    ~Game()
-    {
+    ~Game() {
         form1.reset();
         rt::setErrorReporter({});
         rt::setEndHandler({});
@@ -92,22 +88,19 @@ public:
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
     void writeListFile(const QByteArray& content) const { writeFile("qorfile.txt", content); }
-    void writeFile(const QString& name, const QByteArray& content) const
-    {
+    void writeFile(const QString& name, const QByteArray& content) const {
         QFile f(path(name));
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(content);
     }
-    void writePicture(const QString& name, QColor color, const char* format) const
-    {
+    void writePicture(const QString& name, QColor color, const char* format) const {
         QImage image(40, 30, QImage::Format_RGB32);
         image.fill(color);
         QVERIFY(image.save(path(name), format));
     }
 
     // Runs start-up as the program does; false when it ended there.
-    bool start()
-    {
+    bool start() {
         form1 = std::make_unique<Form1>();
         form1->form.Load();
         return !rt::programEnded();
@@ -118,23 +111,20 @@ public:
     QPushButton* square(int i) { return static_cast<QPushButton*>(f1().Command1(i).widget()); }
     std::string caption(int i) { return f1().Command1(i).Caption(); }
     std::string message() { return f1().Label1.Caption(); }
-    int coversShown()
-    {
+    int coversShown() {
         int n = 0;
         for (int i = 0; i < 20; ++i)
             n += f2().Shape1(i).Visible() ? 1 : 0;
         return n;
     }
-    bool frozen()
-    {
+    bool frozen() {
         for (int i = 0; i < 25; ++i)
             if (f1().Command1(i).Enabled())
                 return false;
         return true;
     }
     // Which test picture Image1 shows, by its colour; -1 for none.
-    int shownSet()
-    {
+    int shownSet() {
         const rt::Picture picture = f2().Image1.Picture();
         if (picture.isEmpty())
             return -1;
@@ -150,8 +140,7 @@ public:
     void click(int i) { QTest::mouseClick(square(i), Qt::LeftButton); }
     // Through the board window, as the window system delivers input, so that the marker's
     // mouse grab decides who gets the move and the release. `at` is in target's coordinates.
-    void dragFlagTo(QWidget* target, QPoint at)
-    {
+    void dragFlagTo(QWidget* target, QPoint at) {
         QWidget* marker = f1().Label2.widget();
         QWidget* top = f1().form.window();
         QWindow* window = top->windowHandle();
@@ -165,8 +154,7 @@ public:
     void again() { f1().menuagain.action()->trigger(); }
 
     // Opens every safe square and flags every bomb of the layout, in index order.
-    void openAllSafe(const std::vector<int>& bombs)
-    {
+    void openAllSafe(const std::vector<int>& bombs) {
         for (int i = 0; i < 25; ++i)
             if (std::find(bombs.begin(), bombs.end(), i) == bombs.end())
                 click(i);

@@ -18,8 +18,7 @@ namespace {
 //                            row 4:  .  .  .  .  B
 const std::vector<int> Layout = {1, 5, 6, 18, 24};
 
-int bombCount(Form1& f)
-{
+int bombCount(Form1& f) {
     int n = 0;
     for (int y = -1; y <= 5; ++y)
         for (int x = -1; x <= 5; ++x)
@@ -59,8 +58,7 @@ private slots:
     void everyCellHoldsABombAboutEquallyOften();
 };
 
-void GameTest::dealingHidesFiveBombsAndDiscardsRepeats()
-{
+void GameTest::dealingHidesFiveBombsAndDiscardsRepeats() {
     Game g;
     // The second and fourth pairs repeat cells already taken and must not count.
     g.rnd.bombsAt({7, 7, 3, 3, 0, 24, 12});
@@ -77,8 +75,7 @@ void GameTest::dealingHidesFiveBombsAndDiscardsRepeats()
     QCOMPARE(g.rnd.pending(), std::size_t(0));
 }
 
-void GameTest::drawsStayWithinTheBoard()
-{
+void GameTest::drawsStayWithinTheBoard() {
     Game g;
     // The largest float below 1 must still give 4, never 5.
     const float top = 0.99999994f;
@@ -93,16 +90,14 @@ void GameTest::drawsStayWithinTheBoard()
     QVERIFY(g.errors.empty());
 }
 
-void GameTest::newGameResetsEveryState_data()
-{
+void GameTest::newGameResetsEveryState_data() {
     QTest::addColumn<QString>("from");
     QTest::newRow("in play") << "play";
     QTest::newRow("after a loss") << "loss";
     QTest::newRow("after a win") << "win";
 }
 
-void GameTest::newGameResetsEveryState()
-{
+void GameTest::newGameResetsEveryState() {
     QFETCH(QString, from);
     Game g;
     g.rnd.bombsAt(Layout);
@@ -145,8 +140,7 @@ void GameTest::newGameResetsEveryState()
     QVERIFY(g.f1().form.Visible() && g.f2().form.Visible());
 }
 
-void GameTest::bombOnFirstClickLosesAtOnce()
-{
+void GameTest::bombOnFirstClickLosesAtOnce() {
     Game g;
     g.rnd.bombsAt(Layout);
     QVERIFY(g.start());
@@ -162,16 +156,15 @@ void GameTest::bombOnFirstClickLosesAtOnce()
     QCOMPARE(g.coversShown(), 20);
 }
 
-void GameTest::openingABombShowsOnlyBombs()
-{
+void GameTest::openingABombShowsOnlyBombs() {
     Game g;
     g.rnd.bombsAt(Layout);
     QVERIFY(g.start());
-    g.click(0);     // "3"
-    g.click(4);     // ""
-    g.flag(5);      // a flag on a bomb
-    g.flag(12);     // a flag on a safe square
-    g.click(24);    // boom
+    g.click(0);  // "3"
+    g.click(4);  // ""
+    g.flag(5);   // a flag on a bomb
+    g.flag(12);  // a flag on a safe square
+    g.click(24); // boom
     QCOMPARE(g.caption(0), std::string("3"));
     QCOMPARE(g.caption(4), std::string(""));
     QCOMPARE(g.caption(5), std::string("*"));
@@ -182,8 +175,7 @@ void GameTest::openingABombShowsOnlyBombs()
     QCOMPARE(g.coversShown(), 18);
 }
 
-void GameTest::cornerCountIsBoldWithItsMessage()
-{
+void GameTest::cornerCountIsBoldWithItsMessage() {
     Game g;
     g.rnd.bombsAt(Layout);
     QVERIFY(g.start());
@@ -199,8 +191,7 @@ void GameTest::cornerCountIsBoldWithItsMessage()
     QVERIFY(!g.frozen());
 }
 
-void GameTest::emptySquareOpensNoNeighbour()
-{
+void GameTest::emptySquareOpensNoNeighbour() {
     Game g;
     g.rnd.bombsAt(Layout);
     QVERIFY(g.start());
@@ -212,8 +203,7 @@ void GameTest::emptySquareOpensNoNeighbour()
         QCOMPARE(g.caption(n), std::string("?"));
 }
 
-void GameTest::reopeningAnOpenSquareChangesNothing()
-{
+void GameTest::reopeningAnOpenSquareChangesNothing() {
     Game g;
     g.rnd.bombsAt(Layout);
     QVERIFY(g.start());
@@ -226,14 +216,13 @@ void GameTest::reopeningAnOpenSquareChangesNothing()
     QCOMPARE(g.coversShown(), 18);
 }
 
-void GameTest::coversVanishInIndexOrder()
-{
+void GameTest::coversVanishInIndexOrder() {
     Game g;
     g.rnd.bombsAt(Layout);
     QVERIFY(g.start());
     // Safe squares in an order unrelated to the covers' places.
-    const std::vector<int> order = {23, 4, 0, 19, 10, 2, 22, 14, 7, 16,
-                                    3,  9, 20, 11, 21, 13, 8, 15, 17, 12};
+    const std::vector<int> order = {23, 4, 0,  19, 10, 2,  22, 14, 7,  16,
+                                    3,  9, 20, 11, 21, 13, 8,  15, 17, 12};
     for (std::size_t n = 0; n < order.size(); ++n) {
         g.click(order[n]);
         for (int c = 0; c < 20; ++c)
@@ -242,8 +231,7 @@ void GameTest::coversVanishInIndexOrder()
     }
 }
 
-void GameTest::winByLastClick()
-{
+void GameTest::winByLastClick() {
     Game g;
     g.rnd.bombsAt(Layout);
     QVERIFY(g.start());
@@ -259,8 +247,7 @@ void GameTest::winByLastClick()
     QCOMPARE(g.coversShown(), 0);
 }
 
-void GameTest::winByLastDrop()
-{
+void GameTest::winByLastDrop() {
     Game g;
     g.rnd.bombsAt(Layout);
     QVERIFY(g.start());
@@ -275,8 +262,7 @@ void GameTest::winByLastDrop()
     QVERIFY(g.f2().IdxPic.Enabled());
 }
 
-void GameTest::sixFlagsNeverWin()
-{
+void GameTest::sixFlagsNeverWin() {
     Game g;
     g.rnd.bombsAt(Layout);
     QVERIFY(g.start());
@@ -291,8 +277,7 @@ void GameTest::sixFlagsNeverWin()
     QCOMPARE(g.message(), std::string("やった！おめでとう！"));
 }
 
-void GameTest::flaggedSafeSquareOpenedLaterHidesNoCover()
-{
+void GameTest::flaggedSafeSquareOpenedLaterHidesNoCover() {
     Game g;
     g.rnd.bombsAt(Layout);
     QVERIFY(g.start());
@@ -309,8 +294,7 @@ void GameTest::flaggedSafeSquareOpenedLaterHidesNoCover()
     QVERIFY(g.f2().Shape1(19).Visible());
 }
 
-void GameTest::flagOnACountStaysBoldAndCounts()
-{
+void GameTest::flagOnACountStaysBoldAndCounts() {
     Game g;
     g.rnd.bombsAt(Layout);
     QVERIFY(g.start());
@@ -328,8 +312,7 @@ void GameTest::flagOnACountStaysBoldAndCounts()
 
 // Five flags on safe squares, every other safe square open, then a bomb: the win test that
 // follows must not turn the loss into a win.
-void GameTest::lossWithFiveFlaggedSafeSquaresStaysALoss()
-{
+void GameTest::lossWithFiveFlaggedSafeSquaresStaysALoss() {
     Game g;
     g.rnd.bombsAt(Layout);
     QVERIFY(g.start());
@@ -348,8 +331,7 @@ void GameTest::lossWithFiveFlaggedSafeSquaresStaysALoss()
         QCOMPARE(g.caption(b), std::string("*"));
 }
 
-void GameTest::frozenBoardTakesNoClickAndNoDrop()
-{
+void GameTest::frozenBoardTakesNoClickAndNoDrop() {
     Game g;
     g.rnd.bombsAt(Layout);
     QVERIFY(g.start());
@@ -361,8 +343,7 @@ void GameTest::frozenBoardTakesNoClickAndNoDrop()
     QCOMPARE(g.message(), std::string("どかーん！"));
 }
 
-void GameTest::clockCountsAndStops()
-{
+void GameTest::clockCountsAndStops() {
     Game g;
     g.rnd.bombsAt(Layout);
     QVERIFY(g.start());
@@ -380,8 +361,7 @@ void GameTest::clockCountsAndStops()
     QVERIFY(g.f1().Timer1.timer()->isActive());
 }
 
-void GameTest::clockTicksInRealTime()
-{
+void GameTest::clockTicksInRealTime() {
     Game g;
     g.rnd.bombsAt(Layout);
     QVERIFY(g.start());
@@ -393,8 +373,7 @@ void GameTest::clockTicksInRealTime()
 }
 
 // At 32767 seconds the clock stops counting and the game goes on, without an overflow.
-void GameTest::clockStopsCountingAtTheLimit()
-{
+void GameTest::clockStopsCountingAtTheLimit() {
     Game g;
     g.rnd.bombsAt(Layout);
     QVERIFY(g.start());
@@ -412,8 +391,7 @@ void GameTest::clockStopsCountingAtTheLimit()
     QCOMPARE(g.caption(0), std::string("3"));
 }
 
-void GameTest::pictureMenuOnlyAfterAWin()
-{
+void GameTest::pictureMenuOnlyAfterAWin() {
     Game g;
     g.rnd.bombsAt(Layout);
     QVERIFY(g.start());
@@ -431,8 +409,7 @@ void GameTest::pictureMenuOnlyAfterAWin()
     QVERIFY(!g.f2().IdxPic.Enabled());
 }
 
-void GameTest::chosenSetShowsInTheNextGame()
-{
+void GameTest::chosenSetShowsInTheNextGame() {
     Game g;
     g.rnd.bombsAt(Layout);
     QVERIFY(g.start());
@@ -445,8 +422,8 @@ void GameTest::chosenSetShowsInTheNextGame()
     g.f2().PicSet(1).action()->trigger();
     for (int k = 0; k < 3; ++k)
         QCOMPARE(g.f2().PicSet(k).Checked(), k == 1);
-    QCOMPARE(g.shownSet(), 0);    // the picture of the game just won stays
-    QCOMPARE(g.coversShown(), 0); // and so do its covers
+    QCOMPARE(g.shownSet(), 0);            // the picture of the game just won stays
+    QCOMPARE(g.coversShown(), 0);         // and so do its covers
     g.f2().PicSet(1).action()->trigger(); // the checked item stays checked
     for (int k = 0; k < 3; ++k)
         QCOMPARE(g.f2().PicSet(k).Checked(), k == 1);
@@ -462,8 +439,7 @@ void GameTest::chosenSetShowsInTheNextGame()
 }
 
 // Two deals within the same clock tick must not repeat a layout.
-void GameTest::quickDealsGetIndependentLayouts()
-{
+void GameTest::quickDealsGetIndependentLayouts() {
     Game g;
     rt::setRndSource({});
     QVERIFY(g.start());
@@ -484,8 +460,7 @@ void GameTest::quickDealsGetIndependentLayouts()
     QVERIFY2(same <= 1, qPrintable(QString("%1 of 40 quick pairs repeated").arg(same)));
 }
 
-void GameTest::everyCellHoldsABombAboutEquallyOften()
-{
+void GameTest::everyCellHoldsABombAboutEquallyOften() {
     Game g;
     rt::setRndSource({});
     QVERIFY(g.start());
@@ -498,7 +473,8 @@ void GameTest::everyCellHoldsABombAboutEquallyOften()
     }
     // 800 expected per cell; 5 standard deviations is about 125.
     for (int i = 0; i < 25; ++i)
-        QVERIFY2(std::abs(hits[i] - deals / 5) < 130, qPrintable(QString("cell %1: %2").arg(i).arg(hits[i])));
+        QVERIFY2(std::abs(hits[i] - deals / 5) < 130,
+                 qPrintable(QString("cell %1: %2").arg(i).arg(hits[i])));
 }
 
 QTEST_MAIN(GameTest)
