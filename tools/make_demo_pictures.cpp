@@ -30,7 +30,8 @@ constexpr int H = 514;
 // releases; a plain LCG is, which keeps the committed pictures reproducible.
 class Lcg {
 public:
-    explicit Lcg(std::uint32_t seed) : state_(seed) {}
+    explicit Lcg(std::uint32_t seed)
+        : state_(seed) {}
     double uniform() {
         state_ = state_ * 1664525u + 1013904223u;
         return (state_ >> 8) / 16777216.0;
@@ -78,7 +79,8 @@ QPainterPath ridge(Lcg& rng, const std::vector<QPointF>& keys, double rough, dou
         for (std::size_t i = 0; i + 1 < pts.size(); ++i) {
             const QPointF a = pts[i], b = pts[i + 1];
             next.push_back(a);
-            next.push_back(QPointF((a.x() + b.x()) / 2, (a.y() + b.y()) / 2 + rng.range(-amp, amp)));
+            next.push_back(
+                QPointF((a.x() + b.x()) / 2, (a.y() + b.y()) / 2 + rng.range(-amp, amp)));
         }
         next.push_back(pts.back());
         pts = std::move(next);
@@ -155,12 +157,12 @@ QImage sunrise() {
     };
     range({{-10, 250}, {60, 175}, {130, 205}, {205, 150}, {275, 262}, {300, 300}},
           QColor(0xb0, 0x5c, 0x8c), QColor(0xd8, 0x7c, 0x86), 14);
-    range({{360, 300}, {400, 240}, {470, 168}, {530, 210}, {590, 160}},
-          QColor(0xb0, 0x5c, 0x8c), QColor(0xd8, 0x7c, 0x86), 14);
-    range({{-10, 190}, {40, 130}, {95, 178}, {150, 228}, {210, 300}},
-          QColor(0x5a, 0x2a, 0x66), QColor(0x7e, 0x3c, 0x6a), 18);
-    range({{450, 300}, {500, 232}, {548, 196}, {590, 214}},
-          QColor(0x5a, 0x2a, 0x66), QColor(0x7e, 0x3c, 0x6a), 16);
+    range({{360, 300}, {400, 240}, {470, 168}, {530, 210}, {590, 160}}, QColor(0xb0, 0x5c, 0x8c),
+          QColor(0xd8, 0x7c, 0x86), 14);
+    range({{-10, 190}, {40, 130}, {95, 178}, {150, 228}, {210, 300}}, QColor(0x5a, 0x2a, 0x66),
+          QColor(0x7e, 0x3c, 0x6a), 18);
+    range({{450, 300}, {500, 232}, {548, 196}, {590, 214}}, QColor(0x5a, 0x2a, 0x66),
+          QColor(0x7e, 0x3c, 0x6a), 16);
 
     // Sea: brightest at the horizon where it mirrors the sky.
     fillVertical(p, QRectF(0, horizon, W, H - horizon),
@@ -325,8 +327,9 @@ QImage nightTown() {
         if (dm < moonR + 22)
             continue;
         const int tint = rng.pick(3);
-        QColor c = tint == 0 ? QColor(255, 250, 230) : tint == 1 ? QColor(210, 225, 255)
-                                                                 : QColor(255, 236, 200);
+        QColor c = tint == 0   ? QColor(255, 250, 230)
+                   : tint == 1 ? QColor(210, 225, 255)
+                               : QColor(255, 236, 200);
         c.setAlphaF(0.45 + 0.55 * rng.uniform());
         p.setPen(Qt::NoPen);
         p.setBrush(c);
@@ -363,8 +366,8 @@ QImage nightTown() {
 
     // Hills behind the town.
     {
-        QPainterPath hills = ridge(rng, {{-10, 372}, {120, 340}, {260, 364}, {420, 330}, {590, 356}},
-                                   10, ground + 1);
+        QPainterPath hills = ridge(
+            rng, {{-10, 372}, {120, 340}, {260, 364}, {420, 330}, {590, 356}}, 10, ground + 1);
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(0x16, 0x1c, 0x3e));
         p.drawPath(hills);
@@ -446,7 +449,8 @@ void drawTulip(QPainter& p, Lcg& rng, QPointF base, double height, QColor colour
     const double side = rng.chance(0.5) ? 1 : -1;
     QPainterPath leaf;
     leaf.moveTo(base);
-    leaf.quadTo(base + QPointF(side * 16, -height * 0.3), base + QPointF(side * 10, -height * 0.62));
+    leaf.quadTo(base + QPointF(side * 16, -height * 0.3),
+                base + QPointF(side * 10, -height * 0.62));
     leaf.quadTo(base + QPointF(side * 2, -height * 0.3), base);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0x38, 0x8e, 0x2c));
@@ -643,7 +647,8 @@ QImage garden() {
     }
 
     // Daisies in front, some cut off by the frame's edge.
-    const QPointF daisies[] = {{40, 470}, {170, 488}, {292, 470}, {410, 496}, {520, 462}, {590, 520}};
+    const QPointF daisies[] = {{40, 470},  {170, 488}, {292, 470},
+                               {410, 496}, {520, 462}, {590, 520}};
     const double sizes[] = {36, 30, 40, 32, 38, 30};
     const QColor petals[] = {QColor(255, 255, 255), QColor(255, 236, 244), QColor(255, 255, 255),
                              QColor(236, 232, 255), QColor(255, 255, 255), QColor(255, 240, 230)};
