@@ -1,0 +1,160 @@
+// Start-up from the picture list file, through the whole program: the shapes of file a user
+// may write, the failures that end the program before any window shows, and a bad picture
+// that only matters once its set is chosen.
+#include "TestSupport.h"
+
+#include <QMainWindow>
+
+using test::Game;
+
+namespace {
+
+const std::vector<int> Layout = {1, 5, 6, 18, 24};
+
+// Counts every top-level window that is shown, from the moment it is made.
+class ShowCounter : public QObject {
+public:
+    ShowCounter() { qApp->installEventFilter(this); }
+    ~ShowCounter() override { qApp->removeEventFilter(this); }
+    int shown = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && watched->isWidgetType() &&
+            static_cast<QWidget*>(watched)->isWindow())
+            ++shown;
+        return false;
+    }
+};
+
+void win(Game& g) {
+    g.openAllSafe(Layout);
+    for (int b : Layout)
+        g.flag(b);
+}
+
+} // namespace
+
+class ListFileTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startsFromEveryShapeOfListFile_data();
+    void startsFromEveryShapeOfListFile();
+    void emptyFirstLineShowsNoPicture();
+    void failureAtStartUpShowsNoWindow_data();
+    void failureAtStartUpShowsNoWindow();
+    void badSecondPictureMattersOnlyOnceChosen();
+};
+
+void ListFileTest::startsFromEveryShapeOfListFile_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<QString>("third");
+    QTest::newRow("CR LF") << QByteArray("set1.png\r\nset2.png\r\nset3.bmp\r\n") << "set2.png"
+                           << "set3.bmp";
+    QTest::newRow("LF only") << QByteArray("set1.png\nset2.png\nset3.bmp\n") << "set2.png"
+                             << "set3.bmp";
+    QTest::newRow("lone CR") << QByteArray("set1.png\rset2.png\rset3.bmp\r") << "set2.png"
+                             << "set3.bmp";
+    QTest::newRow("byte-order mark")
+        << QByteArray("\xEF\xBB\xBFset1.png\r\nset2.png\r\nset3.bmp") << "set2.png"
+        << "set3.bmp";
+    QTest::newRow("third ends the file")
+        << QByteArray("set1.png\r\nset2.png\r\nset3.bmp") << "set2.png"
+        << "set3.bmp";
+    QTest::newRow("more than three lines")
+        << QByteArray("set1.png\r\nset2.png\r\nset3.bmp\r\nextra.png\r\n\r\n") << "set2.png"
+        << "set3.bmp";
+    QTest::newRow("blanks and quotes kept")
+        << QByteArray("set1.png\r\n \"set2.png\"\r\n\tset3.bmp \r\n") << " \"set2.png\""
+        << "\tset3.bmp ";
+}
+
+void ListFileTest::startsFromEveryShapeOfListFile() {
+    QFETCH(QByteArray, content);
+    QFETCH(QString, second);
+    QFETCH(QString, third);
+    Game g;
+    g.writeListFile(content);
+    QVERIFY(g.start());
+    QVERIFY(g.errors.empty());
+    QCOMPARE(QString::fromStdString(g.f1().PicFile1), QString("set1.png"));
+    QCOMPARE(QString::fromStdString(g.f1().PicFile2), second);
+    QCOMPARE(QString::fromStdString(g.f1().PicFile3), third);
+    QCOMPARE(g.shownSet(), 0);
+    QVERIFY(g.f1().form.window()->isVisible());
+    QVERIFY(g.f2().form.window()->isVisible());
+}
+
+// An empty path is an empty picture: the game goes on with nothing under the covers.
+void ListFileTest::emptyFirstLineShowsNoPicture() {
+    Game g;
+    g.writeListFile("\r\nset2.png\r\nset3.bmp\r\n");
+    g.rnd.bombsAt(Layout);
+    QVERIFY(g.start());
+    QVERIFY(g.errors.empty());
+    QCOMPARE(g.shownSet(), -1);
+    QCOMPARE(g.coversShown(), 20);
+    g.click(0);
+    QCOMPARE(g.coversShown(), 19);
+}
+
+void ListFileTest::failureAtStartUpShowsNoWindow_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<rt::ErrorKind>("kind");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("no list file") << QByteArray() << rt::ErrorKind::FileNotFound << "qorfile.txt";
+    QTest::newRow("empty list file")
+        << QByteArray("") << rt::ErrorKind::InputPastEndOfFile << "qorfile.txt";
+    QTest::newRow("two lines") << QByteArray("set1.png\r\nset2.png\r\n")
+                               << rt::ErrorKind::InputPastEndOfFile << "qorfile.txt";
+    QTest::newRow("missing first picture") << QByteArray("gone.png\r\nset2.png\r\nset3.bmp\r\n")
+                                           << rt::ErrorKind::FileNotFound << "gone.png";
+    QTest::newRow("first picture is text") << QByteArray("notes.txt\r\nset2.png\r\nset3.bmp\r\n")
+                                           << rt::ErrorKind::InvalidPicture << "notes.txt";
+}
+
+void ListFileTest::failureAtStartUpShowsNoWindow() {
+    QFETCH(QByteArray, content);
+    QFETCH(rt::ErrorKind, kind);
+    QFETCH(QString, named);
+    Game g;
+    if (QTest::currentDataTag() == QLatin1String("no list file"))
+        QFile::remove(g.path("qorfile.txt"));
+    else
+        g.writeListFile(content);
+    g.writeFile("notes.txt", "set1.png\r\n");
+    ShowCounter counter;
+    QVERIFY(!g.start());
+    QCOMPARE(g.errors.size(), std::size_t(1));
+    QCOMPARE(g.errors[0].kind(), kind);
+    QVERIFY2(QString::fromStdString(g.errors[0].detail()).contains(named),
+             g.errors[0].detail().c_str());
+    QVERIFY(g.endStatus.has_value() && *g.endStatus != 0);
+    QCoreApplication::processEvents();
+    QCOMPARE(counter.shown, 0);
+}
+
+void ListFileTest::badSecondPictureMattersOnlyOnceChosen() {
+    Game g;
+    g.writeListFile("set1.png\r\nbroken.png\r\nset3.bmp\r\n");
+    g.writeFile("broken.png", "\x89PNG\r\n\x1a\n-- not really --");
+    g.rnd.bombsAt(Layout);
+    QVERIFY(g.start());
+    win(g);
+    g.rnd.bombsAt(Layout);
+    g.again(); // Set1 still checked: the broken file is not read
+    QVERIFY(g.errors.empty());
+    win(g);
+    g.f2().PicSet(1).action()->trigger();
+    QVERIFY(g.errors.empty()); // choosing the set reads nothing yet
+    g.again();
+    QCOMPARE(g.errors.size(), std::size_t(1));
+    QCOMPARE(g.errors[0].kind(), rt::ErrorKind::InvalidPicture);
+    QVERIFY(QString::fromStdString(g.errors[0].detail()).contains("broken.png"));
+    QVERIFY(g.endStatus.has_value() && *g.endStatus != 0);
+}
+
+QTEST_MAIN(ListFileTest)
+#include "tst_listfile.moc"
