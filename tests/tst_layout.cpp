@@ -25,6 +25,7 @@ private slots:
     void placementFromTheScreen_data();
     void placementFromTheScreen();
     void tabMovesThroughTheSquaresInOrder();
+    void menuAccessKeysWorkFromTheKeyboard();
     void dropOnASquareRaisesItsDragDropOnce();
     void dropElsewhereRaisesNothing();
     void iconIsEmbedded();
@@ -118,6 +119,33 @@ void LayoutTest::tabMovesThroughTheSquaresInOrder() {
         QCOMPARE(w, static_cast<QWidget*>(g.square(i)));
     }
     QCOMPARE(g.f1().Label1.widget()->focusPolicy(), Qt::NoFocus);
+}
+
+// Alt+G opens the Game menu; A deals again, X ends the program.
+void LayoutTest::menuAccessKeysWorkFromTheKeyboard() {
+    test::Game g;
+    g.rnd.bombsAt({1, 5, 6, 18, 24});
+    QVERIFY(g.start());
+    QWidget* board = g.f1().form.window();
+    board->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(board));
+    g.click(0);
+    QCOMPARE(g.caption(0), std::string("3"));
+
+    QMenu* menu = g.f1().menugame.menu();
+    g.rnd.bombsAt({1, 5, 6, 18, 24});
+    QTest::keyClick(board, Qt::Key_G, Qt::AltModifier);
+    QTRY_VERIFY(menu->isVisible());
+    QTest::keyClick(menu, Qt::Key_A);
+    QTRY_COMPARE(g.caption(0), std::string("?"));
+    QVERIFY(!menu->isVisible());
+    QVERIFY(!g.endStatus);
+
+    QTest::keyClick(board, Qt::Key_G, Qt::AltModifier);
+    QTRY_VERIFY(menu->isVisible());
+    QTest::keyClick(menu, Qt::Key_X);
+    QTRY_COMPARE(g.endStatus, std::optional<int>(0));
+    QVERIFY(g.errors.empty());
 }
 
 void LayoutTest::dropOnASquareRaisesItsDragDropOnce() {
