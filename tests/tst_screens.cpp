@@ -1,5 +1,7 @@
 // The real executable on a real X server: both windows stand where they should and look as
 // laid out. The screenshot is kept in the build tree for a person to look at.
+#include "TestSupport.h"
+
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
@@ -7,13 +9,45 @@
 #include <QProcess>
 #include <QScreen>
 #include <QTest>
+#include <QTextLayout>
 
 class ScreensTest : public QObject {
     Q_OBJECT
 
 private slots:
     void bothWindowsStandSideBySide();
+    void japaneseMessagesRender();
 };
+
+namespace {
+
+// True when every character of the text, in the font the widget would use, has a real glyph
+// (glyph 0 is the empty box a font shows for a character it lacks).
+bool rendersEveryCharacter(const QString& text, const QFont& font) {
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    int glyphs = 0;
+    for (const QGlyphRun& run : layout.glyphRuns()) {
+        for (quint32 index : run.glyphIndexes()) {
+            if (index == 0)
+                return false;
+            ++glyphs;
+        }
+    }
+    return glyphs >= text.size();
+}
+
+int darkPixels(const QImage& image, QRect area) {
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            n += qGray(image.pixel(x, y)) < 100 ? 1 : 0;
+    return n;
+}
+
+} // namespace
 
 void ScreensTest::bothWindowsStandSideBySide() {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
@@ -43,6 +77,45 @@ void ScreensTest::bothWindowsStandSideBySide() {
     QVERIFY2(cyanLeft > 5000, qPrintable(QString::number(cyanLeft))); // the board, left
     QCOMPARE(cyanRight, 0);
     QVERIFY2(blackRight > 50000, qPrintable(QString::number(blackRight))); // covers, right
+}
+
+// The messages of a count, a loss and a win, in the board window as drawn on a real X server
+// with the fonts the machine has. The grabs are kept for a person to look at.
+void ScreensTest::japaneseMessagesRender() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        QSKIP("needs a real X server (run under xvfb-run)");
+    const std::vector<int> layout = {1, 5, 6, 18, 24};
+    test::Game g;
+    g.rnd.bombsAt(layout);
+    QVERIFY(g.start());
+    QVERIFY(QTest::qWaitForWindowExposed(g.f1().form.window()));
+    QWidget* label = g.f1().Label1.widget();
+    QDir().mkpath(QStringLiteral(KELVORADX_ARTIFACTS));
+
+    auto check = [&](const char* name, const std::string& expected) {
+        QCOMPARE(g.message(), expected);
+        const QString text = QString::fromStdString(expected);
+        QVERIFY2(rendersEveryCharacter(text, label->font()), qPrintable(text));
+        const QImage shot = g.f1().form.window()->grab().toImage();
+        shot.save(QStringLiteral(KELVORADX_ARTIFACTS "/") + name + ".png");
+        const QRect area =
+            QRect(label->mapTo(g.f1().form.window(), QPoint(0, 0)), label->size()) & shot.rect();
+        QVERIFY2(darkPixels(shot, area) > 30, name);
+    };
+    g.click(0);
+    check("board-count", "まわりに3個爆弾がある！気をつけろ！");
+    g.openAllSafe(layout);
+    for (int b : layout)
+        g.flag(b);
+    check("board-won", "やった！おめでとう！");
+    g.rnd.bombsAt(layout);
+    g.again();
+    g.click(1);
+    check("board-lost", "どかーん！");
+    for (const char* caption : {"?", "¶", "*", "0123456789"})
+        QVERIFY2(rendersEveryCharacter(caption, g.square(0)->font()), caption);
+    QVERIFY(rendersEveryCharacter(QString::fromStdString(g.f2().form.Caption()),
+                                  g.f2().form.window()->font()));
 }
 
 QTEST_MAIN(ScreensTest)
