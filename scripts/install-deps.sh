@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-image-formats-plugins
   libgl-dev
   fonts-ipafont-gothic fonts-dejavu-core
-  xvfb xauth x11-utils x11-apps imagemagick
+  xvfb xauth x11-utils x11-apps xdotool imagemagick
 )
 
 missing=()

@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTextLayout>
 
@@ -17,6 +18,7 @@ class ScreensTest : public QObject {
 private slots:
     void bothWindowsStandSideBySide();
     void japaneseMessagesRender();
+    void realPointerPlaysAGame();
 };
 
 namespace {
@@ -45,6 +47,20 @@ int darkPixels(const QImage& image, QRect area) {
         for (int x = area.left(); x <= area.right(); ++x)
             n += qGray(image.pixel(x, y)) < 100 ? 1 : 0;
     return n;
+}
+
+// Real X11 pointer input from outside the program, as a person's mouse gives it.
+void xdotool(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), args);
+    QVERIFY2(p.waitForFinished(5000), "xdotool did not finish");
+    QCOMPARE(p.exitCode(), 0);
+    QTest::qWait(150); // let the program take the events in
+}
+
+void pointerTo(QWidget* w, QPoint at) {
+    const QPoint p = w->mapToGlobal(at);
+    xdotool({"mousemove", "--sync", QString::number(p.x()), QString::number(p.y())});
 }
 
 } // namespace
@@ -116,6 +132,47 @@ void ScreensTest::japaneseMessagesRender() {
         QVERIFY2(rendersEveryCharacter(caption, g.square(0)->font()), caption);
     QVERIFY(rendersEveryCharacter(QString::fromStdString(g.f2().form.Caption()),
                                   g.f2().form.window()->font()));
+}
+
+// The X server's own pointer: clicks open squares and a press-move-release carries the flag
+// marker, without any synthesized Qt event.
+void ScreensTest::realPointerPlaysAGame() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        QSKIP("needs a real X server (run under xvfb-run)");
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        QSKIP("xdotool is not installed");
+    const std::vector<int> layout = {1, 5, 6, 18, 24};
+    test::Game g;
+    g.rnd.bombsAt(layout);
+    QVERIFY(g.start());
+    QVERIFY(QTest::qWaitForWindowExposed(g.f1().form.window()));
+    QTest::qWait(200);
+
+    pointerTo(g.square(0), g.square(0)->rect().center());
+    xdotool({"click", "1"});
+    QCOMPARE(g.caption(0), std::string("3"));
+
+    QWidget* marker = g.f1().Label2.widget();
+    pointerTo(marker, marker->rect().center());
+    xdotool({"mousedown", "1"});
+    pointerTo(g.square(12), QPoint(5, 5));
+    pointerTo(g.square(18), QPoint(10, 12));
+    xdotool({"mouseup", "1"});
+    QCOMPARE(g.caption(18), std::string("¶"));
+    QCOMPARE(g.caption(12), std::string("?"));
+    QCOMPARE(marker->pos(), QPoint(120, 224)); // the marker itself never moves
+
+    pointerTo(marker, marker->rect().center());
+    xdotool({"mousedown", "1"});
+    pointerTo(g.f1().Label1.widget(), QPoint(20, 10));
+    xdotool({"mouseup", "1"});
+    for (int i = 0; i < 25; ++i)
+        QCOMPARE(g.caption(i), std::string(i == 0 ? "3" : i == 18 ? "¶" : "?"));
+
+    pointerTo(g.square(1), g.square(1)->rect().center());
+    xdotool({"click", "1"});
+    QCOMPARE(g.message(), std::string("どかーん！"));
+    QVERIFY(g.frozen());
 }
 
 QTEST_MAIN(ScreensTest)
