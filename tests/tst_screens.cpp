@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
+#include <QPainter>
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
@@ -19,6 +20,7 @@ private slots:
     void bothWindowsStandSideBySide();
     void japaneseMessagesRender();
     void realPointerPlaysAGame();
+    void midGamePicture();
 };
 
 namespace {
@@ -173,6 +175,44 @@ void ScreensTest::realPointerPlaysAGame() {
     xdotool({"click", "1"});
     QCOMPARE(g.message(), std::string("どかーん！"));
     QVERIFY(g.frozen());
+}
+
+// Both windows in the middle of a game on the demo pictures, side by side as placed: the
+// picture shown in the README.
+void ScreensTest::midGamePicture() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        QSKIP("needs a real X server (run under xvfb-run)");
+    const std::vector<int> layout = {1, 5, 6, 18, 24};
+    test::Game g;
+    const QString demo = QStringLiteral(KELVORADX_DEMO_DIR "/");
+    g.writeListFile((demo + "set1.jpg\n" + demo + "set2.png\n" + demo + "set3.bmp\n").toUtf8());
+    g.rnd.bombsAt(layout);
+    QVERIFY(g.start());
+    QWidget* board = g.f1().form.window();
+    QWidget* picture = g.f2().form.window();
+    QVERIFY(QTest::qWaitForWindowExposed(board) && QTest::qWaitForWindowExposed(picture));
+    for (int i : {2, 3, 4, 8, 9, 13, 14, 19, 20, 21})
+        g.click(i);
+    g.flag(24);
+    g.flag(18);
+    QCOMPARE(g.coversShown(), 10);
+    QTest::qWait(100);
+
+    const QImage left = board->grab().toImage();
+    const QImage right = picture->grab().toImage();
+    const int margin = 16, gap = 14; // about the 200 twips between the windows
+    QImage shot(margin * 2 + left.width() + gap + right.width(),
+                margin * 2 + qMax(left.height(), right.height()), QImage::Format_RGB32);
+    shot.fill(QColor(60, 64, 72));
+    QPainter painter(&shot);
+    painter.drawImage(margin, margin, left);
+    painter.drawImage(margin + left.width() + gap, margin, right);
+    painter.end();
+    QDir().mkpath(QStringLiteral(KELVORADX_ARTIFACTS));
+    QVERIFY(shot.save(QStringLiteral(KELVORADX_ARTIFACTS "/mid-game.png")));
+    QWidget* lastCover = g.f2().Shape1(19).widget();
+    const QPoint inside = lastCover->mapTo(picture, lastCover->rect().center());
+    QCOMPARE(right.pixelColor(inside), QColor(0, 0, 0));
 }
 
 QTEST_MAIN(ScreensTest)
