@@ -9,6 +9,7 @@ packages=(
   libgl-dev
   fonts-ipafont-gothic fonts-dejavu-core
   xvfb xauth x11-utils x11-apps xdotool imagemagick
+  desktop-file-utils appstream dpkg-dev
 )
 
 missing=()

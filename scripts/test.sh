@@ -4,5 +4,14 @@ set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 "$top/scripts/install-deps.sh"
 "$top/scripts/build.sh"
+
+# The installed tree and the Debian package, each started once to a dealt game.
+"$top/scripts/check-install.sh" "$top/build"
+if [ "$(id -u)" -eq 0 ]; then
+  "$top/scripts/check-package.sh" "$top/build-pkg"
+else
+  echo "test: package check skipped (installing a .deb needs root)"
+fi
+
 cd "$top/build"
 ctest --output-on-failure --timeout 300
