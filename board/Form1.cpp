@@ -4,6 +4,8 @@
 #include "picture/Form2.h"
 #include "resources/Icon.h"
 
+#include <string>
+
 namespace {
 
 const rt::Color LightCyan = rt::Color::rgb(128, 255, 255);
@@ -27,11 +29,14 @@ Form1::Form1() {
         square.setCaption("?");
         square.setFont(SquareFont);
         square.setTabIndex(i);
+        square.setAccessibleDescription("Row " + std::to_string(i / 5 + 1) + ", column " +
+                                        std::to_string(i % 5 + 1));
     }
 
     Label1.Move(0, 2520, 2415, 615);
     Label1.setBackColor(rt::Color::windowBackground());
     Label1.setForeColor(rt::Color::windowText());
+    Label1.setAccessibleName("Message");
     Label1.setTabIndex(25);
 
     Label2.Move(1800, 3360, 255, 375);
@@ -42,12 +47,14 @@ Form1::Form1() {
     Label2.setAlignment(rt::Alignment::Center);
     Label2.setBorderStyle(rt::BorderStyle::FixedSingle);
     Label2.setDragModeAutomatic();
+    Label2.setAccessibleName("Flag marker");
     Label2.setTabIndex(26);
 
     Label3.Move(600, 3480, 615, 255);
     Label3.setBackColor(LightCyan);
     Label3.setForeColor(rt::Color::rgb(255, 0, 0));
     Label3.setFont(SquareFont);
+    Label3.setAccessibleName("Elapsed seconds");
     Label3.setTabIndex(27);
 
     Label4.Move(120, 3240, 735, 255);

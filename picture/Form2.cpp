@@ -5,6 +5,8 @@
 #include "runtime/RuntimeError.h"
 #include "runtime/Screen.h"
 
+#include <string>
+
 namespace {
 
 struct CoverArea {
@@ -38,7 +40,9 @@ Form2::Form2() {
         cover.Move(area.left, area.top, area.width, area.height);
         cover.setFillColor(rt::Color::rgb(0, 0, 0));
         cover.setBorderColor(rt::Color::windowText());
+        cover.onVisibleChanged = [this] { describeCovers(); };
     }
+    describeCovers();
 
     for (const char* caption : {"Set1", "Set2", "Set3"})
         PicSet.add(IdxPic, caption);
@@ -64,4 +68,12 @@ void Form2::Form_Load() {
 // Closing the picture window ends the whole program, without a question.
 void Form2::Form_QueryUnload(rt::Int16&, rt::Int16&) {
     rt::End();
+}
+
+void Form2::describeCovers() {
+    int inPlace = 0;
+    for (rt::Int16 i = 0; i < Shape1.count(); i += 1)
+        inPlace += Shape1(i).Visible() ? 1 : 0;
+    Image1.setAccessibleName("Picture, " + std::to_string(inPlace) + " of " +
+                             std::to_string(Shape1.count().value()) + " covers in place");
 }

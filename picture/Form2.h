@@ -19,4 +19,8 @@ public:
     void Form_Load();
     void Form_QueryUnload(rt::Int16& Cancel, rt::Int16& UnloadMode);
     void PicSet_Click(rt::Int16 Index);
+
+private:
+    // Screen readers hear the covers as one count on the picture, not one by one.
+    void describeCovers();
 };

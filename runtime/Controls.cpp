@@ -1,9 +1,12 @@
-// The Qt side of windows and controls, and the automatic drag of a label.
+// The Qt side of windows and controls, what screen readers find of them, and the automatic
+// drag of a label.
 #include "Controls.h"
 
 #include "RuntimeError.h"
 #include "Twips.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,6 +19,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
 
@@ -26,6 +30,7 @@ namespace {
 
 const char* const ControlProperty = "rt.control";
 const char* const TabIndexProperty = "rt.tabIndex";
+const char* const ClientProperty = "rt.client";
 
 QString text(const std::string& s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
@@ -87,6 +92,81 @@ protected:
         p.drawImage(rect(), *picture.image());
     }
 };
+
+// A window's client area as screen readers see it: its controls, less the shapes, which are
+// drawn decoration and would otherwise be read out one by one.
+class ClientAccessible : public QAccessibleWidget {
+public:
+    explicit ClientAccessible(QWidget* client)
+        : QAccessibleWidget(client, QAccessible::Client) {}
+
+    int childCount() const override { return int(announced().size()); }
+    QAccessibleInterface* child(int index) const override {
+        const QList<QWidget*> children = announced();
+        if (index < 0 || index >= children.size())
+            return nullptr;
+        return QAccessible::queryAccessibleInterface(children[index]);
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        if (!child)
+            return -1;
+        return int(announced().indexOf(qobject_cast<QWidget*>(child->object())));
+    }
+
+private:
+    QList<QWidget*> announced() const {
+        QList<QWidget*> children;
+        for (QWidget* w : widget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (!w->isWindow() && !dynamic_cast<ShapeWidget*>(w))
+                children.push_back(w);
+        }
+        return children;
+    }
+};
+
+// Qt reads a label's text as its name, and an explicit name hides the text altogether; here a
+// named label offers its text as its description instead, so naming the message line does
+// not silence it.
+class LabelAccessible : public QAccessibleWidget {
+public:
+    explicit LabelAccessible(QLabel* label)
+        : QAccessibleWidget(label, QAccessible::StaticText) {}
+
+    QString text(QAccessible::Text t) const override {
+        const auto* label = static_cast<const QLabel*>(widget());
+        const bool named = !label->accessibleName().isEmpty();
+        if (t == QAccessible::Name && !named)
+            return label->text();
+        if (t == QAccessible::Description && named && label->accessibleDescription().isEmpty())
+            return label->text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+// Installed after QApplication's own factory, so it is asked first; it answers only for the
+// widgets made here and leaves every other widget to Qt.
+QAccessibleInterface* accessibleFor(const QString& className, QObject* object) {
+    auto* w = qobject_cast<QWidget*>(object);
+    if (!w)
+        return nullptr;
+    if (className == QLatin1String("QLabel") && Control::fromWidget(w))
+        return new LabelAccessible(static_cast<QLabel*>(w));
+    if (className != QLatin1String("QWidget"))
+        return nullptr;
+    if (w->property(ClientProperty).isValid())
+        return new ClientAccessible(w);
+    if (dynamic_cast<ImageWidget*>(w))
+        return new QAccessibleWidget(w, QAccessible::Graphic);
+    return nullptr;
+}
+
+void installAccessibility() {
+    static bool installed = false;
+    if (installed)
+        return;
+    QAccessible::installFactory(accessibleFor);
+    installed = true;
+}
 
 // The outline that follows the pointer during a drag: a frame two pixels wide, masked so
 // that what lies beneath shows through without a compositor.
@@ -249,6 +329,13 @@ void Control::setTabIndex(int index) {
     m_widget->setProperty(TabIndexProperty, index);
 }
 
+void Control::setAccessibleName(const std::string& name) {
+    m_widget->setAccessibleName(text(name));
+}
+void Control::setAccessibleDescription(const std::string& description) {
+    m_widget->setAccessibleDescription(text(description));
+}
+
 // ---- CommandButton ----
 
 CommandButton::CommandButton(Form& form)
@@ -299,7 +386,15 @@ std::string Label::Caption() const {
     return text(label()->text());
 }
 void Label::setCaption(const std::string& caption) {
-    label()->setText(text(caption));
+    const QString newText = text(caption);
+    if (label()->text() == newText)
+        return;
+    label()->setText(newText);
+    // Qt announces the change of a label's name only; a named label's text is its description.
+    if (!label()->accessibleName().isEmpty()) {
+        QAccessibleEvent event(label(), QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 void Label::setAlignment(Alignment alignment) {
     label()->setAlignment((alignment == Alignment::Center ? Qt::AlignHCenter : Qt::AlignLeft) |
@@ -331,7 +426,10 @@ bool Shape::Visible() const {
     return !m_widget->isHidden();
 }
 void Shape::setVisible(bool visible) {
+    const bool was = Visible();
     m_widget->setVisible(visible);
+    if (was != visible && onVisibleChanged)
+        onVisibleChanged();
 }
 
 // ---- Image ----
@@ -421,6 +519,8 @@ Form::Form()
     m_window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                              Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                              Qt::WindowCloseButtonHint);
+    installAccessibility();
+    m_client->setProperty(ClientProperty, true);
     m_window->setCentralWidget(m_client);
     m_window->layout()->setSizeConstraint(QLayout::SetFixedSize);
     static_cast<FormWindow*>(m_window.get())->onClose = [this](QCloseEvent* event) {
@@ -460,7 +560,14 @@ void Form::setBackColor(Color color) {
     m_client->setAutoFillBackground(true);
 }
 void Form::setIcon(const std::string& resource) {
-    m_window->setWindowIcon(QIcon(text(resource)));
+    // The icon is pixel art: a copy doubled block by block stays sharp on a screen scaled by
+    // two, where Qt would otherwise smooth the small one up.
+    const QPixmap small(text(resource));
+    QIcon icon(small);
+    if (!small.isNull())
+        icon.addPixmap(
+            small.scaled(small.size() * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    m_window->setWindowIcon(icon);
 }
 
 void Form::endLayout() {

@@ -54,6 +54,10 @@ public:
     void setForeColor(Color color);
     void setFont(const Font& font);
     void setTabIndex(int index);
+    // What a screen reader says for the control. Buttons and labels are named by their caption
+    // unless given a name; a label given a name offers its caption as its description.
+    void setAccessibleName(const std::string& name);
+    void setAccessibleDescription(const std::string& description);
 
     // Test seam: the Qt widget behind the control, so tests can press the real thing.
     QWidget* widget() const { return m_widget; }
@@ -101,10 +105,14 @@ private:
     QLabel* label() const;
 };
 
-// A rectangle filled solid, outlined one pixel wide.
+// A rectangle filled solid, outlined one pixel wide. Drawn decoration: screen readers do not
+// find it among its window's controls.
 class Shape : public Control {
 public:
     explicit Shape(Form& form);
+
+    // After Visible has changed, so that its window can describe what the shapes hide.
+    std::function<void()> onVisibleChanged;
 
     void setFillColor(Color color);
     void setBorderColor(Color color);

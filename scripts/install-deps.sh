@@ -10,6 +10,7 @@ packages=(
   fonts-ipafont-gothic fonts-dejavu-core
   xvfb xauth x11-utils x11-apps xdotool imagemagick
   desktop-file-utils appstream dpkg-dev
+  dbus at-spi2-core python3-gi gir1.2-atspi-2.0
 )
 
 missing=()
