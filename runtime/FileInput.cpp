@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 
 namespace rt {
 namespace {
@@ -42,8 +43,9 @@ struct InputFile {
             }
             if (n == 0)
                 return false;
-            if (errno != EINTR)
-                raise(ErrorKind::PathAccessError, name + ": cannot be read: " + errnoText(errno));
+            const int error = errno;
+            if (error != EINTR)
+                raise(ErrorKind::PathAccessError, name + ": cannot be read: " + errnoText(error));
         }
     }
 };
@@ -55,7 +57,7 @@ InputFile g_file;
 void Open(const std::string& path) {
     Close();
     g_file.fd = openRegularFile(path, "file");
-    g_file.name = path;
+    g_file.name = namedFile("file", path);
     g_file.atStart = true;
     g_file.linesRead = 0;
 }
@@ -72,6 +74,8 @@ std::string LineInput() {
             f.begin += 3;
     }
     int c = f.get();
+    if (c < 0 && f.linesRead == 0)
+        raise(ErrorKind::InputPastEndOfFile, f.name + ": is empty, line 1 is missing");
     if (c < 0)
         raise(ErrorKind::InputPastEndOfFile, f.name + ": has only " + std::to_string(f.linesRead) +
                                                  " line" + (f.linesRead == 1 ? "" : "s") +
@@ -81,8 +85,8 @@ std::string LineInput() {
     while (c >= 0 && c != '\n' && c != '\r') {
         if (line.size() == MaxLineBytes)
             raise(ErrorKind::LineTooLong, f.name + ": line " + std::to_string(f.linesRead + 1) +
-                                              " is longer than " + std::to_string(MaxLineBytes) +
-                                              " bytes");
+                                              " is too long (more than " +
+                                              std::to_string(MaxLineBytes) + " bytes)");
         line.push_back(static_cast<char>(c));
         c = f.get();
     }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace rt {
@@ -41,12 +42,33 @@ std::string errnoText(int error) {
     return std::strerror(error);
 }
 
+std::string namedFile(const char* what, const std::string& path) {
+    constexpr std::size_t Shown = 200;
+    std::string text = std::string(what) + " \"";
+    for (std::size_t i = 0; i < path.size() && i < Shown; ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        if (c < 0x20 || c == 0x7F) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            text += escaped;
+        } else {
+            text += path[i];
+        }
+    }
+    return text + (path.size() > Shown ? "...\"" : "\"");
+}
+
 int openRegularFile(const std::string& path, const char* what) {
-    const std::string name = std::string(what) + " \"" + path + "\"";
+    const std::string name = namedFile(what, path);
     if (path.empty())
         raise(ErrorKind::FileNotFound, std::string(what) + ": the path is empty");
     if (path.size() >= 4096)
-        raise(ErrorKind::PathAccessError, name.substr(0, 200) + "...: the path is too long");
+        raise(ErrorKind::PathAccessError, name + ": the path is too long (" +
+                                              std::to_string(path.size()) +
+                                              " bytes, at most 4095)");
+    // The system would stop at the NUL and open some other file.
+    if (path.find('\0') != std::string::npos)
+        raise(ErrorKind::PathAccessError, name + ": the path holds a NUL byte");
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         const int error = errno;
@@ -56,6 +78,12 @@ int openRegularFile(const std::string& path, const char* what) {
             raise(ErrorKind::PathAccessError, name + ": permission denied, it cannot be read");
         if (error == EISDIR)
             raise(ErrorKind::PathAccessError, name + ": is a directory, not a file");
+        if (error == ENOTDIR)
+            raise(ErrorKind::FileNotFound, name + ": a part of the path is not a directory");
+        if (error == ENAMETOOLONG)
+            raise(ErrorKind::PathAccessError, name + ": a name in the path is too long");
+        if (error == ELOOP)
+            raise(ErrorKind::PathAccessError, name + ": the path has a loop of symbolic links");
         raise(ErrorKind::PathAccessError, name + ": cannot be opened: " + errnoText(error));
     }
     struct stat st {};

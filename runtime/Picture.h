@@ -19,8 +19,10 @@ private:
     std::shared_ptr<const QImage> m_image;
 };
 
-// Reads a PNG, JPEG, GIF or BMP file into a picture; anything else is a run-time error
-// that names the file and the cause. An empty path gives an empty picture.
+// Reads a PNG, JPEG, GIF or BMP file into a picture, no larger than the largest image control;
+// anything else (not a regular file, another format, a cut-short file, a size beyond the
+// limits) is a run-time error that names the file and the cause. An empty path gives an empty
+// picture.
 Picture LoadPicture(const std::string& path);
 
 // Pictures are only ever shown in image controls, so no picture needs more pixels than the
