@@ -13,5 +13,7 @@ else
   echo "test: package check skipped (installing a .deb needs root)"
 fi
 
-cd "$top/build"
-ctest --output-on-failure --timeout 300
+(cd "$top/build" && ctest --output-on-failure --timeout 300)
+
+# libFuzzer targets, built with clang: 30 s each; fails on a crash, leak or timeout.
+"$top/scripts/fuzz.sh" "$top/build-fuzz" 30

@@ -1,0 +1,67 @@
+// LoadPicture on any bytes, as the program calls it: written to a file, shown in an image
+// control of the picture window's size. A run-time error is a fine outcome; a crash, a leak, a
+// hang or a memory blow-up is not.
+#include "runtime/Picture.h"
+#include "runtime/RuntimeError.h"
+
+#include <QGuiApplication>
+#include <QImage>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace {
+
+// Image1 of the picture window at 96 dpi (4335 x 3855 twips).
+constexpr int ShownWidth = 289;
+constexpr int ShownHeight = 257;
+
+std::string g_dir;
+std::string g_path;
+
+void removeDir() {
+    ::unlink(g_path.c_str());
+    ::rmdir(g_dir.c_str());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char*** argv) {
+    char dir[] = "/tmp/kelvora-fuzz-picture-XXXXXX";
+    if (!::mkdtemp(dir))
+        std::abort();
+    g_dir = dir;
+    g_path = g_dir + "/picture";
+    std::atexit(removeDir);
+
+    // Image plugins (JPEG, GIF) load through the application object; its own argument
+    // vector, so that Qt takes none of the fuzzer's options.
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char* args[] = {(*argv)[0], nullptr};
+    static QGuiApplication app(argc, args);
+    // The decoders' complaints about broken data would drown the fuzzer's own output.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    rt::notePictureDisplaySize(ShownWidth, ShownHeight);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FILE* f = std::fopen(g_path.c_str(), "wb");
+    if (!f || std::fwrite(data, 1, size, f) != size || std::fclose(f))
+        std::abort();
+    try {
+        const rt::Picture picture = rt::LoadPicture(g_path);
+        // Never more pixels than shown: larger pictures are decoded at the shown size.
+        if (picture.isEmpty() || picture.image()->isNull() ||
+            picture.image()->width() > ShownWidth || picture.image()->height() > ShownHeight)
+            std::abort();
+    } catch (const rt::RuntimeError&) {
+    }
+    return 0;
+}
