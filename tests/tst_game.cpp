@@ -54,6 +54,7 @@ private slots:
     void clockStopsCountingAtTheLimit();
     void pictureMenuOnlyAfterAWin();
     void chosenSetShowsInTheNextGame();
+    void rewrittenPictureShowsInTheNextGame();
     void quickDealsGetIndependentLayouts();
     void everyCellHoldsABombAboutEquallyOften();
 };
@@ -436,6 +437,20 @@ void GameTest::chosenSetShowsInTheNextGame() {
     g.writePicture("set2.png", test::SetColors[2], "PNG");
     g.again();
     QCOMPARE(g.shownSet(), 2);
+}
+
+// An unchanged picture file is not decoded again; a file saved anew with the same name and
+// size must still show its new pixels in the next game.
+void GameTest::rewrittenPictureShowsInTheNextGame() {
+    Game g;
+    QTest::qWait(2100); // old enough to be known by its times
+    QVERIFY(g.start());
+    QCOMPARE(g.shownSet(), 0);
+    g.writePicture("set1.png", test::SetColors[1], "PNG");
+    QTest::qWait(2100);
+    g.again();
+    QCOMPARE(g.shownSet(), 1);
+    QVERIFY(g.errors.empty());
 }
 
 // Two deals within the same clock tick must not repeat a layout.
