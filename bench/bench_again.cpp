@@ -1,0 +1,301 @@
+// "Again" end to end on large pictures against a plain full decode of the same files, and the
+// peak memory of a game after Again, each picture in a child process of its own.
+#include "board/Form1.h"
+#include "picture/Form2.h"
+#include "runtime/RuntimeError.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QPainter>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace {
+
+struct Case {
+    const char* name;
+    const char* file;
+    int width, height;
+    const char* format;
+};
+
+const Case Cases[] = {
+    {"jpeg_6000x4000", "big.jpg", 6000, 4000, "JPEG"},
+    {"png_4000x3000", "big.png", 4000, 3000, "PNG"},
+    {"bmp_578x514", "small.bmp", 578, 514, "BMP"},
+};
+
+// Something like a photograph: soft light over the whole frame, shapes with sharp edges and
+// grain, so that the codecs meet the detail they meet in real pictures.
+QImage photoLike(int width, int height, quint32 seed) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        const double v = double(y) / height;
+        for (int x = 0; x < width; ++x) {
+            const double u = double(x) / width;
+            const double light = 0.5 + 0.25 * std::sin(6.1 * u + 2.3 * v) +
+                                 0.15 * std::sin(17.0 * v - 9.0 * u * v) +
+                                 0.1 * std::sin(41.0 * u * u + 23.0 * v);
+            line[x] = qRgb(int(200 * light + 20 * u), int(170 * light + 40 * v), int(140 * light));
+        }
+    }
+    QRandomGenerator rng(seed);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    for (int i = 0; i < 400; ++i) {
+        p.setBrush(QColor::fromRgb(rng.bounded(256), rng.bounded(256), rng.bounded(256),
+                                   60 + rng.bounded(150)));
+        const int r = 10 + rng.bounded(qMax(11, width / 12));
+        p.drawEllipse(QPoint(rng.bounded(width), rng.bounded(height)), r, r * 2 / 3);
+    }
+    p.end();
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const int grain = int(rng.bounded(17)) - 8;
+            const QRgb c = line[x];
+            line[x] = qRgb(qBound(0, qRed(c) + grain, 255), qBound(0, qGreen(c) + grain, 255),
+                           qBound(0, qBlue(c) + grain, 255));
+        }
+    }
+    return image;
+}
+
+// A folder the game can start in, its only set the given picture.
+void writeGameFolder(const QString& dir, const QString& picture) {
+    QFile list(dir + "/qorfile.txt");
+    if (!list.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        std::abort();
+    const QByteArray line = picture.toUtf8() + "\r\n";
+    list.write(line + line + line);
+}
+
+// One program's worth of game in this process, started in `dir`.
+class Game {
+public:
+    explicit Game(const QString& dir) {
+        m_oldDir = QDir::currentPath();
+        QDir::setCurrent(dir);
+        rt::beginProgram();
+        rt::setErrorReporter([](const rt::RuntimeError& e) {
+            std::fprintf(stderr, "run-time error: %s\n", e.detail().c_str());
+            std::abort();
+        });
+        rt::setEndHandler([](int) { std::abort(); });
+        form1 = std::make_unique<Form1>();
+        form1->form.Load();
+        QCoreApplication::processEvents();
+    }
+    ~Game() {
+        form1.reset();
+        rt::setErrorReporter({});
+        rt::setEndHandler({});
+        rt::beginProgram();
+        QDir::setCurrent(m_oldDir);
+    }
+    // The menu item as the player chooses it, and the repaint it causes.
+    void again() {
+        form1->menuagain.action()->trigger();
+        QCoreApplication::processEvents();
+    }
+
+    std::unique_ptr<Form1> form1;
+
+private:
+    QString m_oldDir;
+};
+
+QString g_pictureDir;
+
+QString picturePath(const Case& c) {
+    return g_pictureDir + "/" + c.file;
+}
+
+void BM_Again(benchmark::State& state) {
+    const Case& c = Cases[state.range(0)];
+    QTemporaryDir dir;
+    writeGameFolder(dir.path(), picturePath(c));
+    Game game(dir.path());
+    for (auto _ : state)
+        game.again();
+    const QImage* shown = game.form1->form2().Image1.Picture().image();
+    state.SetLabel(std::string(c.name) + " shown " + std::to_string(shown->width()) + "x" +
+                   std::to_string(shown->height()));
+}
+
+void BM_FullDecode(benchmark::State& state) {
+    const Case& c = Cases[state.range(0)];
+    for (auto _ : state) {
+        QImageReader reader(picturePath(c));
+        QImage image = reader.read();
+        if (image.isNull())
+            state.SkipWithError("cannot decode");
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    state.SetLabel(c.name);
+}
+
+// Again as right after the picture file was saved anew: nothing known about it may be reused.
+void BM_AgainFileChanged(benchmark::State& state) {
+    const Case& c = Cases[state.range(0)];
+    QTemporaryDir dir;
+    writeGameFolder(dir.path(), picturePath(c));
+    Game game(dir.path());
+    const QByteArray path = QFile::encodeName(picturePath(c));
+    for (auto _ : state) {
+        state.PauseTiming();
+        ::utimensat(AT_FDCWD, path.constData(), nullptr, 0); // new times, as a save gives
+        state.ResumeTiming();
+        game.again();
+    }
+    state.SetLabel(c.name);
+}
+
+// What LoadPicture does with the file, without the rest of a new game.
+void BM_ShownSizeDecode(benchmark::State& state) {
+    const Case& c = Cases[state.range(0)];
+    for (auto _ : state) {
+        QImageReader reader(picturePath(c));
+        reader.setScaledSize(QSize(289, 257));
+        QImage image = reader.read();
+        if (image.isNull())
+            state.SkipWithError("cannot decode");
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    state.SetLabel(c.name);
+}
+
+BENCHMARK(BM_Again)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_AgainFileChanged)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_FullDecode)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_ShownSizeDecode)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+// Keeps the real time of each run for the summary while printing as usual.
+class Collector : public benchmark::ConsoleReporter {
+public:
+    Collector()
+        : ConsoleReporter(OO_Tabular) {}
+    std::map<std::string, double> ms, cpuMs;
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            const std::string name = run.benchmark_name();
+            const std::string key = name.substr(0, name.find("/min_time"));
+            ms[key] = run.GetAdjustedRealTime();
+            cpuMs[key] = run.GetAdjustedCPUTime();
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+long statusKb(const char* key) {
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(int(std::strlen(key))).trimmed().split(' ').front().toLong();
+    return -1;
+}
+
+// Child: a game started on the picture, one Again, then its peak resident set.
+int rssChild(const QString& picture) {
+    QTemporaryDir dir;
+    writeGameFolder(dir.path(), picture);
+    Game game(dir.path());
+    game.again();
+    std::printf("%ld\n", statusKb("VmHWM:"));
+    return 0;
+}
+
+long rssOf(const QString& self, const Case& c) {
+    QProcess child;
+    child.start(self, {"--rss-child", picturePath(c)});
+    if (!child.waitForFinished(120000) || child.exitCode() != 0)
+        return -1;
+    return child.readAllStandardOutput().trimmed().toLong();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc == 3 && std::strcmp(argv[1], "--rss-child") == 0)
+        return rssChild(QString::fromLocal8Bit(argv[2]));
+
+    std::printf("Qt %s\n", qVersion());
+    QTemporaryDir pictures;
+    g_pictureDir = pictures.path();
+    std::printf("Writing the test pictures...\n");
+    for (const Case& c : Cases)
+        if (!photoLike(c.width, c.height, 7).save(picturePath(c), c.format, 90))
+            return 1;
+    for (const Case& c : Cases)
+        std::printf("  %-16s %8.1f MB on disk\n", c.name,
+                    double(QFileInfo(picturePath(c)).size()) / 1e6);
+
+    benchmark::Initialize(&argc, argv);
+    Collector collector;
+    benchmark::RunSpecifiedBenchmarks(&collector);
+    benchmark::Shutdown();
+
+    std::printf("\nAgain (a whole new game and its repaint) against a plain full decode of the "
+                "same file, real time per run:\n");
+    std::printf("  %-16s %10s %14s %13s %12s %11s\n", "picture", "Again", "file changed",
+                "shown size", "full decode", "full/Again");
+    bool met = true;
+    for (int i = 0; i < 3; ++i) {
+        auto ms = [&](const char* benchmark) {
+            std::string key = benchmark;
+            key += '/';
+            key += std::to_string(i);
+            return collector.ms[key];
+        };
+        const double ratio = ms("BM_FullDecode") / ms("BM_Again");
+        std::printf("  %-16s %7.2f ms %11.2f ms %10.2f ms %9.2f ms %10.1fx%s\n", Cases[i].name,
+                    ms("BM_Again"), ms("BM_AgainFileChanged"), ms("BM_ShownSizeDecode"),
+                    ms("BM_FullDecode"), ratio,
+                    i == 0 ? (ratio >= 5 ? "  (target >= 5x: met)" : "  (target >= 5x: MISSED)")
+                           : "");
+        met = met && (i != 0 || ratio >= 5);
+    }
+    bool busy = false;
+    for (const auto& [key, real] : collector.ms)
+        busy = busy || (real > 1.25 * collector.cpuMs[key] && real > collector.cpuMs[key] + 5);
+    if (busy)
+        std::printf("  (real time ran well above CPU time: the machine was busy, figures are "
+                    "noisy)\n");
+
+    std::printf("\nPeak resident set (VmHWM) of a game after Again, one process each:\n");
+    const QString self = QCoreApplication::applicationFilePath();
+    std::map<int, long> kb;
+    for (int i = 0; i < 3; ++i) {
+        kb[i] = rssOf(self, Cases[i]);
+        std::printf("  %-16s %8.1f MB\n", Cases[i].name, double(kb[i]) / 1024);
+    }
+    const double extra = double(kb[0] - kb[2]) / 1024;
+    std::printf("  big JPEG - small BMP: %.1f MB  (target <= 20 MB: %s)\n", extra,
+                extra <= 20 ? "met" : "MISSED");
+    met = met && extra <= 20 && kb[0] > 0 && kb[2] > 0;
+    return met ? 0 : 2;
+}
