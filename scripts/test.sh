@@ -15,5 +15,8 @@ fi
 
 (cd "$top/build" && ctest --output-on-failure --timeout 300)
 
+# The suite again under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer.
+"$top/scripts/test-sanitized.sh" "$top/build-asan"
+
 # libFuzzer targets, built with clang: 30 s each; fails on a crash, leak or timeout.
 "$top/scripts/fuzz.sh" "$top/build-fuzz" 30
