@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextLayout>
 
@@ -21,6 +22,7 @@ private slots:
     void japaneseMessagesRender();
     void realPointerPlaysAGame();
     void midGamePicture();
+    void errorBoxThenPromptExit();
 };
 
 namespace {
@@ -215,6 +217,41 @@ void ScreensTest::midGamePicture() {
     QWidget* lastCover = g.f2().Shape1(19).widget();
     const QPoint inside = lastCover->mapTo(picture, lastCover->rect().center());
     QCOMPARE(right.pixelColor(inside), QColor(0, 0, 0));
+}
+
+// A failure at start-up on a real display: one box naming the file, and once it is dismissed
+// the program is gone at once, non-zero, with the same report on stderr.
+void ScreensTest::errorBoxThenPromptExit() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        QSKIP("needs a real X server (run under xvfb-run)");
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        QSKIP("xdotool is not installed");
+    QTemporaryDir empty; // no list file
+    QProcess game;
+    game.setWorkingDirectory(empty.path());
+    game.start(QStringLiteral(KELVORADX_EXECUTABLE), {});
+    QVERIFY(game.waitForStarted());
+
+    QProcess search;
+    search.start(QStringLiteral("xdotool"),
+                 {"search", "--sync", "--onlyvisible", "--name", "^KelvoraDX$"});
+    QVERIFY2(search.waitForFinished(10000), "no box appeared");
+    const QStringList windows =
+        QString::fromLatin1(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(windows.size(), 1); // the box only: no game window
+    QTest::qWait(300);
+    QDir().mkpath(QStringLiteral(KELVORADX_ARTIFACTS));
+    QGuiApplication::primaryScreen()->grabWindow(0).toImage().save(
+        QStringLiteral(KELVORADX_ARTIFACTS "/error-box.png"));
+    QCOMPARE(game.state(), QProcess::Running); // waiting for the person to read it
+
+    QProcess::execute(QStringLiteral("xdotool"),
+                      {"windowfocus", "--sync", windows[0], "key", "--clearmodifiers", "Return"});
+    QVERIFY2(game.waitForFinished(2000), "still running 2 s after the box was dismissed");
+    QCOMPARE(game.exitStatus(), QProcess::NormalExit);
+    QVERIFY(game.exitCode() != 0);
+    const QString err = QString::fromUtf8(game.readAllStandardError());
+    QVERIFY2(err.contains("qorfile.txt"), qPrintable(err));
 }
 
 QTEST_MAIN(ScreensTest)
