@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "Colors.h"
+#include "Form.h"
 #include "Int16.h"
 #include "Picture.h"
 
 class QAction;
 class QLabel;
-class QMainWindow;
 class QMenu;
 class QPushButton;
 class QTimer;
@@ -20,27 +21,8 @@ class QWidget;
 
 namespace rt {
 
-// A fixed colour, or one of the system colours of the desktop's colour scheme.
-struct Color {
-    enum class Kind { Rgb, WindowBackground, WindowText };
-    Kind kind = Kind::Rgb;
-    int r = 0, g = 0, b = 0;
-
-    static Color rgb(int r, int g, int b) { return {Kind::Rgb, r, g, b}; }
-    static Color windowBackground() { return {Kind::WindowBackground}; }
-    static Color windowText() { return {Kind::WindowText}; }
-};
-
-// A font by faces in order of preference (the first installed one is used) and point size.
-struct Font {
-    std::vector<std::string> faces;
-    double points = 0;
-};
-
 enum class Alignment { Left, Center };
 enum class BorderStyle { None, FixedSingle };
-
-class Form;
 
 class Control {
 public:
@@ -176,46 +158,6 @@ public:
 
 private:
     QAction* m_action;
-};
-
-class Form {
-public:
-    Form();
-    ~Form();
-    Form(const Form&) = delete;
-    Form& operator=(const Form&) = delete;
-
-    std::function<void()> onLoad;
-    std::function<void(Int16& Cancel, Int16& UnloadMode)> onQueryUnload;
-
-    // Raises Load inside the caller; the window stays hidden.
-    void Load();
-
-    std::string Caption() const;
-    void setCaption(const std::string& caption);
-    void setClientSize(float width, float height);
-    void setBackColor(Color color);
-    void setIcon(const std::string& resource);
-    // Fixes the window's size and the focus order once all controls are made.
-    void endLayout();
-
-    // The outer frame of the window, in twips.
-    float Left() const;
-    void setLeft(float left);
-    float Top() const;
-    void setTop(float top);
-    float Width() const;
-    float Height() const;
-
-    void Show();
-    bool Visible() const;
-
-    QMainWindow* window() const { return m_window.get(); }
-    QWidget* client() const { return m_client; }
-
-private:
-    std::unique_ptr<QMainWindow> m_window;
-    QWidget* m_client;
 };
 
 } // namespace rt

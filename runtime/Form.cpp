@@ -1,0 +1,136 @@
+// A window: the Qt main window behind a form, its client area, its frame, and closing it.
+#include "Form.h"
+
+#include "Accessibility.h"
+#include "QtSupport.h"
+#include "RuntimeError.h"
+#include "Twips.h"
+
+#include <QCloseEvent>
+#include <QIcon>
+#include <QLayout>
+#include <QMainWindow>
+#include <QPixmap>
+
+#include <algorithm>
+#include <vector>
+
+namespace rt {
+namespace {
+
+class FormWindow : public QMainWindow {
+public:
+    std::function<void(QCloseEvent*)> onClose;
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        if (onClose)
+            onClose(event);
+        else
+            event->accept();
+    }
+};
+
+} // namespace
+
+Form::Form()
+    : m_window(std::make_unique<FormWindow>())
+    , m_client(new QWidget) {
+    m_window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                             Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                             Qt::WindowCloseButtonHint);
+    accessibility::markClient(m_client);
+    m_window->setCentralWidget(m_client);
+    m_window->layout()->setSizeConstraint(QLayout::SetFixedSize);
+    static_cast<FormWindow*>(m_window.get())->onClose = [this](QCloseEvent* event) {
+        if (programEnded() || !onQueryUnload) {
+            event->accept();
+            return;
+        }
+        Int16 cancel = 0;
+        Int16 unloadMode = 0;
+        dispatch([&] { onQueryUnload(cancel, unloadMode); });
+        if (programEnded() || cancel == 0)
+            event->accept();
+        else
+            event->ignore();
+    };
+}
+
+Form::~Form() = default;
+
+void Form::Load() {
+    dispatch(onLoad);
+}
+
+std::string Form::Caption() const {
+    return fromQString(m_window->windowTitle());
+}
+void Form::setCaption(const std::string& caption) {
+    m_window->setWindowTitle(toQString(caption));
+}
+void Form::setClientSize(float width, float height) {
+    m_client->setFixedSize(twipsToPixels(width), twipsToPixels(height));
+}
+void Form::setBackColor(Color color) {
+    QPalette pal = m_client->palette();
+    pal.setColor(QPalette::Window, toQColor(color));
+    m_client->setPalette(pal);
+    m_client->setAutoFillBackground(true);
+}
+void Form::setIcon(const std::string& resource) {
+    // The icon is pixel art: a copy doubled block by block stays sharp on a screen scaled by
+    // two, where Qt would otherwise smooth the small one up.
+    const QPixmap small(toQString(resource));
+    QIcon icon(small);
+    if (!small.isNull())
+        icon.addPixmap(
+            small.scaled(small.size() * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    m_window->setWindowIcon(icon);
+}
+
+void Form::endLayout() {
+    std::vector<QWidget*> order;
+    for (QWidget* w : m_client->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (w->property(TabIndexProperty).isValid() && w->focusPolicy() != Qt::NoFocus)
+            order.push_back(w);
+    }
+    std::stable_sort(order.begin(), order.end(), [](QWidget* a, QWidget* b) {
+        return a->property(TabIndexProperty).toInt() < b->property(TabIndexProperty).toInt();
+    });
+    for (std::size_t i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+    if (!order.empty())
+        order.front()->setFocus();
+    m_window->layout()->activate();
+}
+
+float Form::Left() const {
+    return pixelsToTwips(m_window->pos().x());
+}
+void Form::setLeft(float left) {
+    m_window->move(twipsToPixels(left), m_window->pos().y());
+}
+float Form::Top() const {
+    return pixelsToTwips(m_window->pos().y());
+}
+void Form::setTop(float top) {
+    m_window->move(m_window->pos().x(), twipsToPixels(top));
+}
+float Form::Width() const {
+    m_window->layout()->activate();
+    return pixelsToTwips(m_window->frameGeometry().width());
+}
+float Form::Height() const {
+    m_window->layout()->activate();
+    return pixelsToTwips(m_window->frameGeometry().height());
+}
+
+void Form::Show() {
+    m_window->show();
+}
+bool Form::Visible() const {
+    return m_window->isVisible();
+}
+
+} // namespace rt

@@ -1,0 +1,39 @@
+// What the files of the layer that talk to Qt share: text between the game's UTF-8 strings and
+// Qt, the colours the game names, and the widget properties that tie a widget to its control.
+#pragma once
+
+#include "Colors.h"
+
+#include <QApplication>
+#include <QColor>
+#include <QPalette>
+#include <QString>
+
+#include <string>
+
+namespace rt {
+
+// Set on a control's widget: the Control that owns it, and its place in the tab order.
+inline constexpr const char* ControlProperty = "rt.control";
+inline constexpr const char* TabIndexProperty = "rt.tabIndex";
+
+inline QString toQString(const std::string& s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+inline std::string fromQString(const QString& s) {
+    return s.toUtf8().toStdString();
+}
+
+inline QColor toQColor(Color color) {
+    switch (color.kind) {
+    case Color::Kind::WindowBackground:
+        return QApplication::palette().color(QPalette::Base);
+    case Color::Kind::WindowText:
+        return QApplication::palette().color(QPalette::Text);
+    case Color::Kind::Rgb:
+        break;
+    }
+    return QColor(color.r, color.g, color.b);
+}
+
+} // namespace rt
