@@ -83,7 +83,9 @@ install(FILES "${CMAKE_CURRENT_BINARY_DIR}/kelvoradx.6.gz"
         DESTINATION "${CMAKE_INSTALL_MANDIR}/man6")
 
 # The package. Debian's triggers refresh the icon cache, the menu and the manual page index,
-# so it needs no maintainer scripts. lintian wants a contact address for the maintainer.
+# so it needs no maintainer scripts. lintian wants a contact address for the maintainer; the
+# project has no mail domain of its own, so the default is in the one reserved for examples
+# (RFC 2606), where no stranger's mailbox can be hit. A release sets its real address here.
 set(KELVORA_PACKAGE_MAINTAINER "The KelvoraDX developers <kelvoradx@example.org>"
     CACHE STRING "Maintainer field of the .deb: a name and an address in angle brackets")
 if(NOT KELVORA_PACKAGE_MAINTAINER MATCHES "^[^<>]+ <[^<>@ ]+@[^<>@ ]+>$")
