@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs a build into a scratch DESTDIR and checks it the way a desktop sees it: the desktop
-# entry and the AppStream metainfo validate, every file is where menus and the icon theme
-# look, and the installed program, started in the installed demo folder, deals a game on an
-# X server.
+# entry and the AppStream metainfo validate, every file is where menus, the icon theme and man
+# look, the manual page renders without a warning, and the installed program, started in the
+# installed demo folder, deals a game on an X server.
 #
 #   scripts/check-install.sh [BUILD_DIR]     (default: build; configured first if it is not)
 #   scripts/check-install.sh --start EXE DIR WM_CLASS
 #                                            (only the start check; check-package.sh uses it)
+#   scripts/check-install.sh --man FILE      (only the manual page check; check-package.sh too)
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 app_id=io.github.kelvoradx.KelvoraDX
@@ -90,9 +91,30 @@ png_size() {
         awk '{ printf "%dx%d\n", $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8 }'
 }
 
+# Renders the manual page FILE as man does for a reader, and as lintian checks it: any
+# warning of groff or man fails.
+man_check() {
+    local page="$1" report
+    [ -f "$page" ] || fail "no manual page at $page"
+    report="$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
+        man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)" || fail "man -l $page failed: $report"
+    [ -z "$report" ] || fail "man -l $page warns: $report"
+    # The page must also say what the player meets most: the list file and the key F.
+    for need in qorfile.txt "どかーん！" "やった！おめでとう！" "EXIT STATUS"; do
+        LC_ALL=C.UTF-8 MANWIDTH=200 man -E UTF-8 -l "$page" 2>/dev/null | grep -qF "$need" ||
+            fail "the manual page $page does not mention $need"
+    done
+    echo "check-install: manual page $page renders without warnings"
+}
+
 if [ "${1:-}" = "--start" ]; then
     [ $# -eq 4 ] || fail "usage: $0 --start EXE DIR WM_CLASS"
     start_check "$2" "$3" "$4"
+    exit 0
+fi
+if [ "${1:-}" = "--man" ]; then
+    [ $# -eq 2 ] || fail "usage: $0 --man FILE"
+    man_check "$2"
     exit 0
 fi
 
@@ -102,7 +124,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 build="$(cd "$build" && pwd)"
 # Only what is installed: the tests need not be built for this.
-cmake --build "$build" --target kelvoradx kelvora_icons_png
+cmake --build "$build" --target kelvoradx kelvora_icons_png kelvora_manpage
 
 stage="$(mktemp -d)"
 trap 'rm -rf "$stage"' EXIT
@@ -110,14 +132,18 @@ DESTDIR="$stage" cmake --install "$build" >/dev/null
 prefix="$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")"
 root="$stage$prefix"
 
-for f in bin/kelvoradx \
+for f in games/kelvoradx share/man/man6/kelvoradx.6.gz \
     "share/applications/$app_id.desktop" \
     "share/metainfo/$app_id.metainfo.xml" \
     share/kelvoradx/demo/qorfile.txt share/kelvoradx/demo/set1.jpg \
     share/kelvoradx/demo/set2.png share/kelvoradx/demo/set3.bmp; do
     [ -f "$root/$f" ] || fail "not installed: $prefix/$f"
 done
-[ -x "$root/bin/kelvoradx" ] || fail "$prefix/bin/kelvoradx is not executable"
+[ -x "$root/games/kelvoradx" ] || fail "$prefix/games/kelvoradx is not executable"
+# The package's own files stay out of a plain install.
+[ ! -e "$root/share/doc/kelvoradx/changelog.Debian.gz" ] ||
+    fail "a plain install carries the package's changelog"
+man_check "$root/share/man/man6/kelvoradx.6.gz"
 for size in 32 64 128 256; do
     icon="$root/share/icons/hicolor/${size}x${size}/apps/$app_id.png"
     [ -f "$icon" ] || fail "no ${size}x${size} icon"
@@ -134,7 +160,8 @@ appstreamcli validate --no-net "$root/share/metainfo/$app_id.metainfo.xml" ||
 # The tree check also ties the metainfo to the desktop entry it names.
 appstreamcli validate-tree --no-net "$root" >/dev/null || fail "appstreamcli validate-tree failed"
 
-[ "$(entry_value "$entry" Exec)" = kelvoradx ] || fail "Exec= is not kelvoradx"
+exec="$(entry_value "$entry" Exec)"
+[ "$exec" = "$prefix/games/kelvoradx" ] || fail "Exec= is $exec, not $prefix/games/kelvoradx"
 [ "$(entry_value "$entry" Icon)" = "$app_id" ] || fail "Icon= is not $app_id"
 path="$(entry_value "$entry" Path)"
 # Path= names the final location; under DESTDIR that folder sits inside the stage.
@@ -142,6 +169,6 @@ path="$(entry_value "$entry" Path)"
 [ -f "$stage$path/qorfile.txt" ] || fail "Path= $path holds no qorfile.txt"
 
 mkdir -p "$build/check-install"
-start_check "$root/bin/kelvoradx" "$stage$path" "$(entry_value "$entry" StartupWMClass)" \
+start_check "$stage$exec" "$stage$path" "$(entry_value "$entry" StartupWMClass)" \
     "$build/check-install/screen.png"
 echo "check-install: ok (installed to $prefix under DESTDIR)"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the .deb, installs it with apt as a user would, checks what dpkg put where, starts
-# /usr/bin/kelvoradx in /usr/share/kelvoradx/demo on an X server until a game is dealt, and
-# removes the package again. A kelvoradx that was installed before is left alone: then only
-# the .deb itself is checked. Needs root.
+# Builds the .deb, has lintian check it (any error or warning fails), installs it with apt as a
+# user would, checks what dpkg put where, renders the manual page, starts /usr/games/kelvoradx
+# in /usr/share/kelvoradx/demo on an X server until a game is dealt, and removes the package
+# again. A kelvoradx that was installed before is left alone: then only the .deb itself is
+# checked. Needs root.
 #
 #   scripts/check-package.sh [BUILD_DIR]     (default: build-pkg; set to the /usr prefix)
 set -euo pipefail
@@ -48,7 +49,9 @@ for need in libqt6widgets6 libqt6gui6 libqt6core6 "fonts-ipafont-gothic | fonts-
     [[ "$depends" == *"$need"* ]] || fail "Depends lacks $need"
 done
 contents="$(dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|')"
-expected=(/usr/bin/kelvoradx
+expected=(/usr/games/kelvoradx /usr/share/man/man6/kelvoradx.6.gz
+    /usr/share/doc/kelvoradx/copyright /usr/share/doc/kelvoradx/changelog.Debian.gz
+    /usr/share/lintian/overrides/kelvoradx
     "/usr/share/applications/$app_id.desktop"
     "/usr/share/metainfo/$app_id.metainfo.xml"
     /usr/share/kelvoradx/demo/qorfile.txt /usr/share/kelvoradx/demo/set1.jpg
@@ -59,6 +62,17 @@ done
 for f in "${expected[@]}"; do
     grep -qxF "$f" <<<"$contents" || fail "the .deb lacks $f"
 done
+
+# The changelog's latest entry is this very version.
+changelog_version="$(dpkg-deb --fsys-tarfile "$deb" |
+    tar -xOf - ./usr/share/doc/kelvoradx/changelog.Debian.gz | gzip -dc |
+    dpkg-parsechangelog -l - -S Version)"
+[ "$changelog_version" = "$(field Version)" ] ||
+    fail "the changelog's latest entry is $changelog_version, the package $(field Version)"
+
+# Errors and warnings fail; informational tags are shown for a look.
+lintian --fail-on error,warning --display-info "$deb" || fail "lintian finds fault with the .deb"
+echo "check-package: lintian accepts $(basename "$deb")"
 
 if dpkg-query -W -f='${Status}' kelvoradx 2>/dev/null | grep -q 'install ok installed'; then
     echo "check-package: kelvoradx $(dpkg-query -W -f='${Version}' kelvoradx) is installed" \
@@ -80,9 +94,13 @@ report="$(desktop-file-validate "$entry" 2>&1)" || fail "desktop-file-validate: 
 [ -z "$report" ] || fail "desktop-file-validate: $report"
 path="$(sed -n 's/^Path=//p' "$entry")"
 [ "$path" = /usr/share/kelvoradx/demo ] || fail "Path= is $path"
-[ "$(command -v kelvoradx)" = /usr/bin/kelvoradx ] || fail "kelvoradx is not found on PATH"
+exec="$(sed -n 's/^Exec=//p' "$entry")"
+[ "$exec" = /usr/games/kelvoradx ] || fail "Exec= is $exec"
+page="$(man -w kelvoradx)" || fail "man finds no page for kelvoradx"
+[ "$page" = /usr/share/man/man6/kelvoradx.6.gz ] || fail "man finds $page for kelvoradx"
+"$top/scripts/check-install.sh" --man "$page"
 
-"$top/scripts/check-install.sh" --start /usr/bin/kelvoradx "$path" \
+"$top/scripts/check-install.sh" --start "$exec" "$path" \
     "$(sed -n 's/^StartupWMClass=//p' "$entry")"
 
 apt-get remove "${apt_opts[@]}" kelvoradx >/dev/null
@@ -90,5 +108,5 @@ trap - EXIT
 if dpkg-query -W -f='${Status}' kelvoradx 2>/dev/null | grep -q 'install ok installed'; then
     fail "kelvoradx is still installed after apt-get remove"
 fi
-[ ! -e /usr/bin/kelvoradx ] || fail "/usr/bin/kelvoradx is left after apt-get remove"
+[ ! -e /usr/games/kelvoradx ] || fail "/usr/games/kelvoradx is left after apt-get remove"
 echo "check-package: ok (installed, started and removed $(basename "$deb"))"

@@ -9,7 +9,7 @@ packages=(
   libgl-dev libbenchmark-dev libxcb1-dev
   fonts-ipafont-gothic fonts-dejavu-core
   xvfb xauth x11-utils x11-apps xdotool imagemagick
-  desktop-file-utils appstream dpkg-dev
+  desktop-file-utils appstream dpkg-dev lintian man-db groff-base
   dbus at-spi2-core python3-gi gir1.2-atspi-2.0
 )
 
