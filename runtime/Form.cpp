@@ -48,8 +48,9 @@ QPoint frameTopLeft(QMainWindow* window) {
     return window->geometry().topLeft() - QPoint(m.left(), m.top());
 }
 
-// QWidget::move places the frame by what Qt knows of it, nothing before the first show; the
-// client area is placed instead, inside the frame the window manager will draw.
+// QWidget::move subtracts the frame Qt knows of, none before the first show; once the native
+// window exists Qt asks the window manager to keep the client area where it is put (static
+// gravity). So the client area is put inside the frame the window manager will draw.
 void moveFrameTo(QMainWindow* window, QPoint topLeft) {
     const QMargins m = frame(window);
     const QPoint client = topLeft + QPoint(m.left(), m.top());
