@@ -315,14 +315,15 @@ void WmTest::realWindowManager_data() {
 void WmTest::realWindowManager() {
     QFETCH(QStringList, command);
     QFETCH(bool, ownBus);
+    QStringList tools = {QStringLiteral("Xvfb"), command.front()};
+    if (ownBus)
+        tools << QStringLiteral("dbus-run-session");
+    for (const QString& tool : tools) {
+        if (QStandardPaths::findExecutable(tool).isEmpty())
+            QSKIP(qPrintable(tool + " is not installed (scripts/install-deps.sh)"));
+    }
     if (ownBus)
         command.prepend(QStringLiteral("dbus-run-session"));
-    for (const QString& tool : {QStringLiteral("Xvfb"), command.front(), command.value(1)}) {
-        if (ownBus || tool != command.value(1)) {
-            if (QStandardPaths::findExecutable(tool).isEmpty())
-                QSKIP(qPrintable(tool + " is not installed (scripts/install-deps.sh)"));
-        }
-    }
     Desktop desktop(command);
     if (QTest::currentTestFailed())
         return;
