@@ -2,6 +2,7 @@
 #include "Form.h"
 
 #include "Accessibility.h"
+#include "FrameExtents.h"
 #include "QtSupport.h"
 #include "RuntimeError.h"
 #include "Twips.h"
@@ -30,6 +31,36 @@ protected:
             event->accept();
     }
 };
+
+// Before the first show Qt knows no frame: the window manager is asked for it, so that the
+// outer frame is right from the start. Once the window is up, Qt's own frame is the truth.
+QMargins frame(QMainWindow* window) {
+    if (!window->isVisible())
+        return frameExtents(window);
+    const QRect outer = window->frameGeometry();
+    const QRect inner = window->geometry();
+    return QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                    outer.right() - inner.right(), outer.bottom() - inner.bottom());
+}
+
+QPoint frameTopLeft(QMainWindow* window) {
+    const QMargins m = frame(window);
+    return window->geometry().topLeft() - QPoint(m.left(), m.top());
+}
+
+// QWidget::move subtracts the frame Qt knows of, none before the first show; once the native
+// window exists Qt asks the window manager to keep the client area where it is put (static
+// gravity). So the client area is put inside the frame the window manager will draw.
+void moveFrameTo(QMainWindow* window, QPoint topLeft) {
+    const QMargins m = frame(window);
+    const QPoint client = topLeft + QPoint(m.left(), m.top());
+    window->move(client - (window->geometry().topLeft() - window->pos()));
+}
+
+QSize frameSize(QMainWindow* window) {
+    window->layout()->activate();
+    return window->geometry().marginsAdded(frame(window)).size();
+}
 
 } // namespace
 
@@ -106,24 +137,22 @@ void Form::endLayout() {
 }
 
 float Form::Left() const {
-    return pixelsToTwips(m_window->pos().x());
+    return pixelsToTwips(frameTopLeft(m_window.get()).x());
 }
 void Form::setLeft(float left) {
-    m_window->move(twipsToPixels(left), m_window->pos().y());
+    moveFrameTo(m_window.get(), QPoint(twipsToPixels(left), frameTopLeft(m_window.get()).y()));
 }
 float Form::Top() const {
-    return pixelsToTwips(m_window->pos().y());
+    return pixelsToTwips(frameTopLeft(m_window.get()).y());
 }
 void Form::setTop(float top) {
-    m_window->move(m_window->pos().x(), twipsToPixels(top));
+    moveFrameTo(m_window.get(), QPoint(frameTopLeft(m_window.get()).x(), twipsToPixels(top)));
 }
 float Form::Width() const {
-    m_window->layout()->activate();
-    return pixelsToTwips(m_window->frameGeometry().width());
+    return pixelsToTwips(frameSize(m_window.get()).width());
 }
 float Form::Height() const {
-    m_window->layout()->activate();
-    return pixelsToTwips(m_window->frameGeometry().height());
+    return pixelsToTwips(frameSize(m_window.get()).height());
 }
 
 void Form::Show() {
