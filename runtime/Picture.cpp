@@ -381,6 +381,8 @@ Header bmpHeader(Bytes& b, qint64 fileSize) {
         return h;
     h.width = width;
     h.height = std::abs(height);
+    if (h.width > MaxSide || h.height > MaxSide)
+        return h; // too large, whatever else it says
     // Qt reads up to 8 bits a pixel into one byte a pixel, then scales from 4 bytes a pixel
     // (measured: nearly 6 bytes a pixel in all for run-length data).
     h.decoderBytes = h.width * h.height * (bits <= 8 ? 6 : 4);
@@ -585,15 +587,17 @@ Picture LoadPicture(const std::string& path) {
     Header header = headerOf(format, bytes, file.size());
     if (header.width <= 0 || header.height <= 0)
         raise(ErrorKind::InvalidPicture, name + ": is damaged (its size cannot be read)");
-    // Only Qt's JPEG reader decodes at a smaller size; the others scale a full-size image.
-    if (format == Format::Jpeg && g_shownWidth <= 0)
-        header.decoderBytes = std::max(header.decoderBytes, header.width * header.height * 4);
-    if (format == Format::Png && g_shownWidth <= 0)
-        header.decoderBytes = header.width * header.height * 4;
-    if (header.width > MaxSide || header.height > MaxSide ||
-        header.width * header.height > MaxPixels || header.decoderBytes > AllocationLimit)
+    const auto tooLarge = [&] {
         raise(ErrorKind::InvalidPicture, name + ": is too large (" + std::to_string(header.width) +
                                              " x " + std::to_string(header.height) + " pixels)");
+    };
+    if (header.width > MaxSide || header.height > MaxSide)
+        tooLarge();
+    // Without a shown size, JPEG and PNG are decoded at full size too.
+    if ((format == Format::Jpeg || format == Format::Png) && g_shownWidth <= 0)
+        header.decoderBytes = std::max(header.decoderBytes, header.width * header.height * 4);
+    if (header.width * header.height > MaxPixels || header.decoderBytes > AllocationLimit)
+        tooLarge();
     if (!header.fault.empty())
         raise(ErrorKind::InvalidPicture, name + ": " + header.fault);
 
