@@ -1,5 +1,7 @@
 // Writes the picture seeds of the fuzz corpus into the folder given: a tiny PNG, JPEG
-// (baseline and progressive), BMP and GIF of a few colours.
+// (baseline and progressive), BMP and GIF of a few colours, and the shapes that once cost
+// memory or a false refusal: a PNG chunk claiming 2 GB, a top-down BMP, a GIF without trailer.
+#include <QBuffer>
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
@@ -52,6 +54,35 @@ QByteArray tinyGif() {
     return g;
 }
 
+QByteArray bytesOf(const QImage& image, const char* format) {
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, format).write(image);
+    return data;
+}
+
+// A tEXt chunk right after the header whose length claims nearly 2 GB; the file ends soon after.
+QByteArray hugeChunkPng() {
+    QByteArray png = bytesOf(tiny(), "PNG");
+    png.insert(33, QByteArray("\x7F\xFF\xFF\xF0tEXtComment\0hi", 18));
+    return png;
+}
+
+// The rows of a flipped picture with the height negated: stored from the top down.
+QByteArray topDownBmp() {
+    QByteArray bmp = bytesOf(tiny().mirrored(), "BMP");
+    bmp[22] = char(-tiny().height());
+    for (int i = 23; i < 26; ++i)
+        bmp[i] = char(0xFF);
+    return bmp;
+}
+
+bool write(const QDir& dir, const char* name, const QByteArray& data) {
+    QFile f(dir.filePath(name));
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
 bool save(const QString& path, const char* format, bool progressive = false) {
     QImageWriter writer(path, format);
     writer.setProgressiveScanWrite(progressive);
@@ -67,11 +98,12 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     const QDir dir(QString::fromLocal8Bit(argv[1]));
-    QFile gif(dir.filePath("tiny.gif"));
     const bool ok = save(dir.filePath("tiny.png"), "PNG") &&
                     save(dir.filePath("tiny.jpg"), "JPEG") &&
                     save(dir.filePath("progressive.jpg"), "JPEG", true) &&
-                    save(dir.filePath("tiny.bmp"), "BMP") && gif.open(QIODevice::WriteOnly) &&
-                    gif.write(tinyGif()) > 0;
+                    save(dir.filePath("tiny.bmp"), "BMP") && write(dir, "tiny.gif", tinyGif()) &&
+                    write(dir, "huge-text-chunk.png", hugeChunkPng()) &&
+                    write(dir, "top-down.bmp", topDownBmp()) &&
+                    write(dir, "gif-without-trailer.gif", tinyGif().chopped(1));
     return ok ? 0 : 1;
 }

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 
@@ -32,6 +33,20 @@ struct InputFile {
         if (begin == end && !fill())
             return -1;
         return static_cast<unsigned char>(buffer[begin]);
+    }
+    // Skips to the end of the line and returns the byte that ends it, or -1 at the end of the
+    // file.
+    int skipLine() {
+        for (;;) {
+            if (begin == end && !fill())
+                return -1;
+            const char* from = buffer.data() + begin;
+            const char* stop = std::find_if(from, static_cast<const char*>(buffer.data() + end),
+                                            [](char c) { return c == '\n' || c == '\r'; });
+            begin += std::size_t(stop - from);
+            if (begin < end)
+                return get();
+        }
     }
     bool fill() {
         for (;;) {
@@ -82,14 +97,12 @@ std::string LineInput() {
                                                  ", line " + std::to_string(f.linesRead + 1) +
                                                  " is missing");
     std::string line;
-    while (c >= 0 && c != '\n' && c != '\r') {
-        if (line.size() == MaxLineBytes)
-            raise(ErrorKind::LineTooLong, f.name + ": line " + std::to_string(f.linesRead + 1) +
-                                              " is too long (more than " +
-                                              std::to_string(MaxLineBytes) + " bytes)");
+    while (c >= 0 && c != '\n' && c != '\r' && line.size() <= MaxLineBytes) {
         line.push_back(static_cast<char>(c));
         c = f.get();
     }
+    if (line.size() > MaxLineBytes && c >= 0 && c != '\n' && c != '\r')
+        c = f.skipLine();
     if (c == '\r' && f.peek() == '\n')
         f.get();
     ++f.linesRead;

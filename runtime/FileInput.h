@@ -10,12 +10,15 @@ void Open(const std::string& path);
 
 // One line without its line end. Lines end with CR LF, LF or a lone CR; the last may end
 // with the end of the file. A UTF-8 byte-order mark at the start of the file is skipped.
-// Reading past the end, or a line longer than MaxLineBytes, is a run-time error.
+// Reading past the end is a run-time error. A line is not examined here, whatever its length:
+// one longer than MaxLineBytes comes back as its first MaxLineBytes + 1 bytes (the rest is
+// skipped, so memory stays bounded), and fails where it is used.
 std::string LineInput();
 
 // Closes all open files.
 void Close();
 
-constexpr std::size_t MaxLineBytes = 4096;
+// Far beyond any path the system can open, so no line that could be used is cut.
+constexpr std::size_t MaxLineBytes = 1024 * 1024;
 
 } // namespace rt

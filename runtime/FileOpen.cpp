@@ -2,6 +2,7 @@
 // a regular file, and the flag is cleared for plain blocking reads of the regular file.
 #include "FileOpen.h"
 
+#include "FileInput.h"
 #include "RuntimeError.h"
 
 #include <fcntl.h>
@@ -62,10 +63,14 @@ int openRegularFile(const std::string& path, const char* what) {
     const std::string name = namedFile(what, path);
     if (path.empty())
         raise(ErrorKind::FileNotFound, std::string(what) + ": the path is empty");
+    // Line Input keeps one byte beyond MaxLineBytes of a longer line: such a path is longer
+    // than that, by how much is not known.
     if (path.size() >= 4096)
-        raise(ErrorKind::PathAccessError, name + ": the path is too long (" +
-                                              std::to_string(path.size()) +
-                                              " bytes, at most 4095)");
+        raise(ErrorKind::PathAccessError,
+              name + ": the path is too long (" +
+                  (path.size() > MaxLineBytes ? "more than " + std::to_string(MaxLineBytes)
+                                              : std::to_string(path.size())) +
+                  " bytes, at most 4095)");
     // The system would stop at the NUL and open some other file.
     if (path.find('\0') != std::string::npos)
         raise(ErrorKind::PathAccessError, name + ": the path holds a NUL byte");

@@ -1,6 +1,7 @@
-// Loading pictures: a regular file only, a known format only, its size checked from the header
-// and its data checked to reach the format's end before anything is decoded, and decoded
-// straight at the size it will be shown at.
+// Loading pictures: a regular file only, a known format only, the whole file walked first (its
+// size, every length and count its headers give checked against the file and our limits, its
+// data checked to reach the format's end), and only then decoded, straight at the size it will
+// be shown at.
 #include "Picture.h"
 
 #include "FileOpen.h"
@@ -10,26 +11,29 @@
 #include <QImage>
 #include <QImageReader>
 
+#include <png.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
+#include <csetjmp>
 #include <cstring>
 #include <vector>
 
 namespace rt {
 namespace {
 
-// No decoder buffer may exceed AllocationLimitMB. PNG, GIF and BMP decode at full size
-// (4 bytes a pixel) before they are scaled down, so they are refused from the header when that
-// would not fit; JPEG decodes at down to 1/8 of each side, so only the side and pixel limits
-// bound it. With the program's own ~30 MB this keeps any picture file under 200 MB.
-constexpr int AllocationLimitMB = 128;
+// What a decoder may hold at once. Qt's JPEG reader decodes at down to 1/8 of each side, but a
+// progressive JPEG keeps all its coefficients; Qt's GIF and BMP readers decode at full size
+// before scaling; PNG is decoded here row by row straight into the shown size. With the
+// program's own ~30 MB this keeps any picture file under 200 MB.
+constexpr qint64 AllocationLimit = 128 * 1024 * 1024;
 constexpr int MaxSide = 30000;
 constexpr qint64 MaxPixels = 200'000'000;
+// A PNG's text, colour profile or other metadata is never shown; no real one is this long.
+constexpr qint64 MaxAncillaryChunk = 8 * 1024 * 1024;
 
 int g_shownWidth = 0;
 int g_shownHeight = 0;
@@ -50,10 +54,6 @@ bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
            a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
-bool knownFormat(const QByteArray& format) {
-    return format == "png" || format == "jpeg" || format == "gif" || format == "bmp";
 }
 
 // A file's bytes by offset, read through a window with pread so that the descriptor's own
@@ -110,54 +110,183 @@ private:
     qint64 m_count = 0;
 };
 
-// Qt's JPEG, GIF and BMP readers fill a cut-short file with grey or black and report success,
-// so each format is walked to its end here; anything after that end is allowed.
-// PNG: chunk by chunk up to the whole IEND chunk.
-bool pngComplete(Bytes& b) {
-    qint64 pos = 8;
-    for (;;) {
-        if (!b.has(pos + 11))
-            return false;
-        const quint32 length = b.be32(pos);
+enum class Format { Unknown, Png, Jpeg, Gif, Bmp };
+
+const char* formatName(Format format) {
+    switch (format) {
+    case Format::Png:
+        return "PNG";
+    case Format::Jpeg:
+        return "JPEG";
+    case Format::Gif:
+        return "GIF";
+    case Format::Bmp:
+        return "BMP";
+    case Format::Unknown:
+        break;
+    }
+    return "";
+}
+
+Format formatOf(Bytes& b) {
+    const auto starts = [&b](const char* magic) {
+        for (int i = 0; magic[i]; ++i)
+            if (b.at(i) != static_cast<unsigned char>(magic[i]))
+                return false;
+        return true;
+    };
+    if (starts("\x89PNG\r\n\x1A\n"))
+        return Format::Png;
+    if (starts("\xFF\xD8\xFF"))
+        return Format::Jpeg;
+    if (starts("GIF87a") || starts("GIF89a"))
+        return Format::Gif;
+    if (starts("BM"))
+        return Format::Bmp;
+    return Format::Unknown;
+}
+
+// What the walk through a file learns before any decoder sees it.
+struct Header {
+    qint64 width = 0; // as drawn; 0 when the header cannot be read
+    qint64 height = 0;
+    qint64 decoderBytes = 0; // the most the decoder will hold at once
+    std::string fault;       // why the file cannot be shown, when its size can
+};
+
+std::string cutShort(Format format) {
+    return std::string("is cut short (the ") + formatName(format) +
+           " data ends before the end of the picture)";
+}
+
+// A PNG chunk's four-letter name for a report; other bytes there as \xNN.
+std::string chunkName(Bytes& b, qint64 pos) {
+    std::string name;
+    for (int i = 0; i < 4; ++i) {
+        const int c = b.at(pos + i);
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
+            name += char(c);
+        } else {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c & 0xFF);
+            name += escaped;
+        }
+    }
+    return name;
+}
+
+// PNG: the header chunk, then chunk by chunk up to the whole IEND chunk; no chunk may claim
+// more than the file holds, nor a chunk of metadata more than we would ever read.
+Header pngHeader(Bytes& b, qint64 fileSize) {
+    Header h;
+    if (!b.has(32) || b.be32(8) != 13 || b.be32(12) != 0x49484452) // "IHDR"
+        return h;
+    h.width = b.be32(16);
+    h.height = b.be32(20);
+    // Decoded a row at a time: one row as stored (up to 8 bytes a pixel) and one as colours.
+    h.decoderBytes = h.width * 12;
+    for (qint64 pos = 8;;) {
+        if (!b.has(pos + 7)) {
+            h.fault = cutShort(Format::Png);
+            return h;
+        }
+        const qint64 length = b.be32(pos);
+        const bool ancillary = (b.at(pos + 4) & 0x20) != 0;
+        const std::string chunk = "\"" + chunkName(b, pos + 4) + "\" chunk";
+        if (length > 0x7FFFFFFF) {
+            h.fault = "is damaged (its " + chunk + " claims " + std::to_string(length) +
+                      " bytes, more than a PNG chunk can hold)";
+            return h;
+        }
+        if (pos + 12 + length > fileSize) {
+            h.fault = ancillary ? "is damaged (its " + chunk + " claims " + std::to_string(length) +
+                                      " bytes, more than the rest of the file)"
+                                : cutShort(Format::Png);
+            return h;
+        }
+        if (ancillary && length > MaxAncillaryChunk) {
+            h.fault = "has a " + chunk + " of " + std::to_string(length) +
+                      " bytes, more than the 8 MB such a chunk may hold";
+            return h;
+        }
         if (b.be32(pos + 4) == 0x49454E44) // "IEND"
-            return true;
-        if (length > 0x7FFFFFFF)
-            return false;
-        pos += 12 + qint64(length);
+            return h;
+        pos += 12 + length;
     }
 }
 
+// The coefficients a JPEG decoder keeps for the whole picture when it cannot finish a block
+// row at once: with progressive coding, or with components in scans of their own.
+qint64 jpegCoefficientBytes(Bytes& b, qint64 sof, qint64 width, qint64 height) {
+    const int components = b.at(sof + 7);
+    int hMax = 1, vMax = 1;
+    for (int i = 0; i < components; ++i) {
+        const int sampling = b.at(sof + 9 + 3 * i);
+        hMax = std::max(hMax, sampling >> 4);
+        vMax = std::max(vMax, sampling & 15);
+    }
+    qint64 bytes = 0;
+    for (int i = 0; i < components; ++i) {
+        const int sampling = b.at(sof + 9 + 3 * i);
+        const qint64 h = std::max(1, sampling >> 4), v = std::max(1, sampling & 15);
+        bytes += ((width * h + 8 * hMax - 1) / (8 * hMax) + h) *
+                 ((height * v + 8 * vMax - 1) / (8 * vMax) + v) * 128;
+    }
+    return bytes;
+}
+
 // JPEG: marker segment by marker segment, through the entropy-coded data after each scan
-// header (where FF is followed by 00 or a restart marker), up to the EOI marker FF D9.
-bool jpegComplete(Bytes& b) {
-    if (b.at(0) != 0xFF || b.at(1) != 0xD8)
-        return false;
+// header (where FF is followed by 00 or a restart marker), up to the EOI marker FF D9. The
+// first frame header gives the size.
+Header jpegHeader(Bytes& b) {
+    Header h;
+    qint64 sof = -1;
+    bool progressive = false;
+    int scans = 0;
+    const auto finish = [&](std::string fault) {
+        if (sof >= 0 && (progressive || scans > 1))
+            h.decoderBytes = jpegCoefficientBytes(b, sof, h.width, h.height);
+        h.fault = std::move(fault);
+        return h;
+    };
     qint64 pos = 2;
     for (;;) {
         pos = b.find(pos, 0xFF); // the decoder skips stray bytes before a marker too
         if (pos < 0)
-            return false;
+            return finish(cutShort(Format::Jpeg));
         while (b.at(pos) == 0xFF) // fill bytes
             ++pos;
         const int marker = b.at(pos++);
         if (marker < 0)
-            return false;
+            return finish(cutShort(Format::Jpeg));
         if (marker == 0xD9)
-            return true;
+            return finish({});
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
             continue; // markers without a segment
         if (!b.has(pos + 1))
-            return false;
+            return finish(cutShort(Format::Jpeg));
         const qint64 length = b.be16(pos);
         if (length < 2)
-            return false;
+            return finish("is damaged (a JPEG segment claims less than its own length field)");
+        const bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame && sof < 0 && b.has(pos + 7)) {
+            const int components = b.at(pos + 7);
+            if (components < 1 || components > 4 || length < 8 + 3 * components)
+                return finish("is damaged (its JPEG frame header is not valid)");
+            sof = pos - 2;
+            h.height = b.be16(pos + 3);
+            h.width = b.be16(pos + 5);
+            progressive = (marker & 3) == 2;
+        }
         pos += length;
         if (marker != 0xDA)
             continue;
+        ++scans;
         for (;;) {
             pos = b.find(pos, 0xFF);
             if (pos < 0)
-                return false;
+                return finish(cutShort(Format::Jpeg));
             const int next = b.at(pos + 1);
             if (next == 0x00 || (next >= 0xD0 && next <= 0xD7)) {
                 pos += 2;
@@ -169,8 +298,11 @@ bool jpegComplete(Bytes& b) {
 }
 
 // GIF: the blocks after the screen descriptor (extensions and images, each a chain of
-// sub-blocks) up to the trailer 3B.
-bool gifComplete(Bytes& b) {
+// sub-blocks) up to the trailer 3B. Many GIFs end without the trailer; once an image is
+// whole, the end of the file (or anything but a block) ends the picture as it does for
+// viewers. The size is the screen's, grown to hold the first frame.
+Header gifHeader(Bytes& b) {
+    Header h;
     auto skipSubBlocks = [&b](qint64 pos) -> qint64 {
         for (;;) {
             const int size = b.at(pos);
@@ -185,31 +317,50 @@ bool gifComplete(Bytes& b) {
         return (flags & 0x80) ? 3 << ((flags & 7) + 1) : 0;
     };
     if (!b.has(12))
-        return false;
+        return h;
+    h.width = b.le16(6);
+    h.height = b.le16(8);
+    bool imageSeen = false;
+    const auto finish = [&](std::string fault) {
+        if (!imageSeen && (h.width == 0 || h.height == 0))
+            h.width = h.height = 0;
+        h.decoderBytes = h.width * h.height * 4;
+        h.fault = std::move(fault);
+        return h;
+    };
     qint64 pos = 13 + colourTable(b.at(10));
     for (;;) {
         const int block = b.at(pos);
-        if (block == 0x3B)
-            return true;
+        if (block == 0x3B || (imageSeen && block != 0x21 && block != 0x2C))
+            return finish({});
         if (block == 0x21) { // extension: label, sub-blocks
             pos = skipSubBlocks(pos + 2);
         } else if (block == 0x2C) { // image: descriptor, colour table, code size, sub-blocks
             if (!b.has(pos + 9))
-                return false;
+                return finish(cutShort(Format::Gif));
+            if (!imageSeen) {
+                h.width = std::max<qint64>(h.width, b.le16(pos + 1) + b.le16(pos + 5));
+                h.height = std::max<qint64>(h.height, b.le16(pos + 3) + b.le16(pos + 7));
+            }
             pos = skipSubBlocks(pos + 10 + colourTable(b.at(pos + 9)) + 1);
+            imageSeen = pos >= 0;
+        } else if (block < 0) {
+            return finish(cutShort(Format::Gif));
         } else {
-            return false;
+            return finish("is damaged (an unknown block stands before the first GIF image)");
         }
         if (pos < 0)
-            return false;
+            return finish(cutShort(Format::Gif));
     }
 }
 
 // BMP: the file must hold the pixel data where the header puts it: uncompressed rows padded to
-// 4 bytes, or for run-length data the size the header gives.
-bool bmpComplete(Bytes& b, qint64 fileSize) {
+// 4 bytes, or for run-length data the size the header gives. A negative height means the rows
+// are stored from the top down.
+Header bmpHeader(Bytes& b, qint64 fileSize) {
+    Header h;
     if (!b.has(29))
-        return false;
+        return h;
     const qint64 offset = b.le32(10);
     const quint32 headerSize = b.le32(14);
     qint64 width, height, bits, compression = 0, dataSize = 0;
@@ -218,36 +369,181 @@ bool bmpComplete(Bytes& b, qint64 fileSize) {
         height = b.le16(20);
         bits = b.le16(24);
     } else {
-        if (!b.has(37))
-            return false;
+        if (headerSize < 40 || !b.has(37))
+            return h;
         width = qint32(b.le32(18));
         height = qint32(b.le32(22));
         bits = b.le16(28);
         compression = b.le32(30);
         dataSize = b.le32(34);
     }
+    if (width <= 0 || height == 0 || bits <= 0 || bits > 32)
+        return h;
+    h.width = width;
+    h.height = std::abs(height);
+    if (h.width > MaxSide || h.height > MaxSide)
+        return h; // too large, whatever else it says
+    // Qt reads up to 8 bits a pixel into one byte a pixel, then scales from 4 bytes a pixel
+    // (measured: nearly 6 bytes a pixel in all for run-length data).
+    h.decoderBytes = h.width * h.height * (bits <= 8 ? 6 : 4);
     const bool uncompressed = compression == 0 || compression == 3 || compression == 6;
-    if (uncompressed) {
-        if (bits <= 0 || bits > 64 || width > MaxSide || height > MaxSide || width < -MaxSide ||
-            height < -MaxSide)
-            return false;
-        dataSize = (std::abs(width) * bits + 31) / 32 * 4 * std::abs(height);
-    }
-    return offset + dataSize <= fileSize;
+    if (uncompressed)
+        dataSize = (h.width * bits + 31) / 32 * 4 * h.height;
+    if (offset + dataSize > fileSize)
+        h.fault = cutShort(Format::Bmp);
+    return h;
 }
 
-bool complete(const QByteArray& format, int fd) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
+Header headerOf(Format format, Bytes& b, qint64 fileSize) {
+    switch (format) {
+    case Format::Png:
+        return pngHeader(b, fileSize);
+    case Format::Jpeg:
+        return jpegHeader(b);
+    case Format::Gif:
+        return gifHeader(b);
+    case Format::Bmp:
+        return bmpHeader(b, fileSize);
+    case Format::Unknown:
+        break;
+    }
+    return {};
+}
+
+// Pixels in, a picture of the target size out: each pixel of the source adds to the one target
+// pixel it falls in (an average over the area), so a large picture never exists at its own
+// size. At the source's own size the pixels are copied.
+class Shrinker {
+public:
+    Shrinker(QSize source, QSize target)
+        : m_source(source)
+        , m_image(target,
+                  target == source ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied) {
+        if (m_image.isNull() || target == source)
+            return;
+        m_sums.assign(std::size_t(target.width()) * target.height() * 4, 0);
+        m_counts.assign(std::size_t(target.width()) * target.height(), 0);
+        m_columns.resize(std::size_t(source.width()));
+        for (int x = 0; x < source.width(); ++x)
+            m_columns[std::size_t(x)] = int(qint64(x) * target.width() / source.width());
+    }
+    bool isNull() const { return m_image.isNull(); }
+
+    // Pixel i of rgba (4 bytes each) stands at column x0 + i * dx of row y.
+    void addRow(int y, const unsigned char* rgba, int count, int x0, int dx) {
+        if (m_sums.empty()) {
+            auto* line = reinterpret_cast<QRgb*>(m_image.scanLine(y));
+            for (int i = 0; i < count; ++i, rgba += 4)
+                line[x0 + i * dx] = qRgba(rgba[0], rgba[1], rgba[2], rgba[3]);
+            return;
+        }
+        const qint64 ty = qint64(y) * m_image.height() / m_source.height();
+        const std::size_t first = std::size_t(ty) * std::size_t(m_image.width());
+        for (int i = 0; i < count; ++i, rgba += 4) {
+            const std::size_t at = first + std::size_t(m_columns[std::size_t(x0 + i * dx)]);
+            quint64* sum = m_sums.data() + at * 4;
+            const unsigned a = rgba[3];
+            sum[0] += rgba[0] * a;
+            sum[1] += rgba[1] * a;
+            sum[2] += rgba[2] * a;
+            sum[3] += a;
+            ++m_counts[at];
+        }
+    }
+
+    QImage take() {
+        if (m_sums.empty())
+            return std::move(m_image);
+        for (int y = 0; y < m_image.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(m_image.scanLine(y));
+            const std::size_t first = std::size_t(y) * std::size_t(m_image.width());
+            for (int x = 0; x < m_image.width(); ++x) {
+                const quint64* sum = m_sums.data() + (first + std::size_t(x)) * 4;
+                const quint64 n = std::max<quint64>(1, m_counts[first + std::size_t(x)]);
+                line[x] = qRgba(int(sum[0] / (255 * n)), int(sum[1] / (255 * n)),
+                                int(sum[2] / (255 * n)), int(sum[3] / n));
+            }
+        }
+        m_sums = {};
+        m_counts = {};
+        return std::move(m_image);
+    }
+
+private:
+    QSize m_source;
+    QImage m_image;
+    std::vector<quint64> m_sums; // per target pixel: red, green and blue times alpha; alpha
+    std::vector<quint32> m_counts;
+    std::vector<int> m_columns;
+};
+
+struct PngSource {
+    int fd;
+    qint64 offset = 0;
+};
+
+void pngRead(png_structp png, png_bytep data, png_size_t length) {
+    auto* source = static_cast<PngSource*>(png_get_io_ptr(png));
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(source->fd, data + done, length - done, source->offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            png_error(png, "read");
+        done += std::size_t(n);
+        source->offset += n;
+    }
+}
+
+// Decodes a PNG row by row (each pass of an interlaced one as the rows it holds) as 8-bit
+// colours with alpha, into `into`. libpng leaves by longjmp on any fault: only plain data lives
+// in this frame across setjmp, and nothing here owns memory that the jump would skip.
+bool decodePngRows(int fd, Shrinker& into, std::vector<unsigned char>& row) {
+    PngSource source{fd};
+    png_structp png = png_create_read_struct(
+        PNG_LIBPNG_VER_STRING, nullptr, [](png_structp p, png_const_charp) { png_longjmp(p, 1); },
+        [](png_structp, png_const_charp) {});
+    if (!png)
         return false;
-    Bytes bytes(fd);
-    if (format == "png")
-        return pngComplete(bytes);
-    if (format == "jpeg")
-        return jpegComplete(bytes);
-    if (format == "gif")
-        return gifComplete(bytes);
-    return bmpComplete(bytes, st.st_size);
+    png_infop info = png_create_info_struct(png);
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+        return false;
+    }
+    png_set_read_fn(png, &source, pngRead);
+    png_set_user_limits(png, MaxSide, MaxSide);
+    png_set_chunk_malloc_max(png, MaxAncillaryChunk);
+    // Only the pixels matter: text, profiles and the rest are skipped unread.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_read_info(png, info);
+    png_uint_32 width = 0, height = 0;
+    int depth = 0, colour = 0, interlace = 0;
+    png_get_IHDR(png, info, &width, &height, &depth, &colour, &interlace, nullptr, nullptr);
+    png_set_expand(png); // palette to colours, grey below 8 bits to bytes, tRNS to alpha
+    png_set_scale_16(png);
+    png_set_gray_to_rgb(png);
+    png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+    png_read_update_info(png, info);
+    if (png_get_rowbytes(png, info) != std::size_t(width) * 4)
+        png_error(png, "row");
+    row.resize(std::size_t(width) * 4);
+    const bool adam7 = interlace == PNG_INTERLACE_ADAM7;
+    for (int pass = 0; pass < (adam7 ? 7 : 1); ++pass) {
+        const png_uint_32 rows = adam7 ? PNG_PASS_ROWS(height, pass) : height;
+        const png_uint_32 columns = adam7 ? PNG_PASS_COLS(width, pass) : width;
+        if (rows == 0 || columns == 0)
+            continue;
+        const int x0 = adam7 ? int(PNG_PASS_START_COL(pass)) : 0;
+        const int dx = adam7 ? 1 << PNG_PASS_COL_SHIFT(pass) : 1;
+        for (png_uint_32 r = 0; r < rows; ++r) {
+            png_read_row(png, row.data(), nullptr);
+            const png_uint_32 y = adam7 ? PNG_ROW_FROM_PASS_ROW(r, pass) : r;
+            into.addRow(int(y), row.data(), int(columns), x0, dx);
+        }
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    return true;
 }
 
 } // namespace
@@ -282,34 +578,50 @@ Picture LoadPicture(const std::string& path) {
     if (file.size() == 0)
         raise(ErrorKind::InvalidPicture, name + ": the file is empty");
 
-    QImageReader::setAllocationLimit(AllocationLimitMB);
-    QImageReader reader(&file);
-    reader.setDecideFormatFromContent(true);
-    const QByteArray format = reader.format();
-    if (!knownFormat(format))
+    // Walk first: no decoder sees the file before its header and its lengths have been checked.
+    Bytes bytes(fd);
+    const Format format = formatOf(bytes);
+    if (format == Format::Unknown)
         raise(ErrorKind::InvalidPicture, name + ": is not a PNG, JPEG, GIF or BMP picture");
-    const QSize size = reader.size();
-    if (!size.isValid() || size.isEmpty())
+    const std::string kind = formatName(format);
+    Header header = headerOf(format, bytes, file.size());
+    if (header.width <= 0 || header.height <= 0)
         raise(ErrorKind::InvalidPicture, name + ": is damaged (its size cannot be read)");
-    const qint64 pixels = qint64(size.width()) * size.height();
-    // Only Qt's JPEG reader decodes at a smaller size; the others scale a full-size image.
-    const bool decodesScaled = g_shownWidth > 0 && format == "jpeg";
-    if (size.width() > MaxSide || size.height() > MaxSide || pixels > MaxPixels ||
-        (!decodesScaled && pixels * 4 > qint64(AllocationLimitMB) * 1024 * 1024))
-        raise(ErrorKind::InvalidPicture, name + ": is too large (" + std::to_string(size.width()) +
-                                             " x " + std::to_string(size.height()) + " pixels)");
-    if (!complete(format, file.handle()))
-        raise(ErrorKind::InvalidPicture, name + ": is cut short (the " +
-                                             format.toUpper().toStdString() +
-                                             " data ends before the end of the picture)");
-    if (g_shownWidth > 0 && (size.width() > g_shownWidth || size.height() > g_shownHeight))
-        reader.setScaledSize(QSize(g_shownWidth, g_shownHeight));
+    const auto tooLarge = [&] {
+        raise(ErrorKind::InvalidPicture, name + ": is too large (" + std::to_string(header.width) +
+                                             " x " + std::to_string(header.height) + " pixels)");
+    };
+    if (header.width > MaxSide || header.height > MaxSide)
+        tooLarge();
+    // Without a shown size, JPEG and PNG are decoded at full size too.
+    if ((format == Format::Jpeg || format == Format::Png) && g_shownWidth <= 0)
+        header.decoderBytes = std::max(header.decoderBytes, header.width * header.height * 4);
+    if (header.width * header.height > MaxPixels || header.decoderBytes > AllocationLimit)
+        tooLarge();
+    if (!header.fault.empty())
+        raise(ErrorKind::InvalidPicture, name + ": " + header.fault);
 
+    const QSize size(int(header.width), int(header.height));
+    const bool larger =
+        g_shownWidth > 0 && (size.width() > g_shownWidth || size.height() > g_shownHeight);
     auto image = std::make_shared<QImage>();
-    if (!reader.read(image.get()) || image->isNull())
-        raise(ErrorKind::InvalidPicture, name + ": is damaged (its " +
-                                             format.toUpper().toStdString() +
-                                             " data cannot be decoded)");
+    if (format == Format::Png) {
+        const QSize target = larger ? size.boundedTo(shown) : size;
+        Shrinker shrinker(size, target);
+        std::vector<unsigned char> row;
+        if (!shrinker.isNull() && decodePngRows(fd, shrinker, row))
+            *image = shrinker.take();
+    } else {
+        QImageReader::setAllocationLimit(int(AllocationLimit / (1024 * 1024)));
+        QImageReader reader(&file, QByteArray(kind.c_str()).toLower());
+        if (larger)
+            reader.setScaledSize(shown);
+        if (!reader.read(image.get()))
+            *image = QImage();
+    }
+    if (image->isNull())
+        raise(ErrorKind::InvalidPicture,
+              name + ": is damaged (its " + kind + " data cannot be decoded)");
     // A GIF's frame may stand on a larger screen than its header gave; still no more pixels
     // than shown.
     if (g_shownWidth > 0 && (image->width() > g_shownWidth || image->height() > g_shownHeight))

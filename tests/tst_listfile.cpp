@@ -3,6 +3,8 @@
 // that only matters once its set is chosen.
 #include "TestSupport.h"
 
+#include "runtime/FileInput.h"
+
 #include <QMainWindow>
 
 using test::Game;
@@ -44,6 +46,7 @@ private slots:
     void emptyFirstLineShowsNoPicture();
     void failureAtStartUpShowsNoWindow_data();
     void failureAtStartUpShowsNoWindow();
+    void badSecondPictureMattersOnlyOnceChosen_data();
     void badSecondPictureMattersOnlyOnceChosen();
 };
 
@@ -69,6 +72,14 @@ void ListFileTest::startsFromEveryShapeOfListFile_data() {
     QTest::newRow("blanks and quotes kept")
         << QByteArray("set1.png\r\n \"set2.png\"\r\n\tset3.bmp \r\n") << " \"set2.png\""
         << "\tset3.bmp ";
+    // Paths are not examined until their set is loaded, whatever their length.
+    const QByteArray longPath(100'000, 'p');
+    QTest::newRow("third line of 100 kB")
+        << QByteArray("set1.png\r\nset2.png\r\n" + longPath + "\r\n") << "set2.png"
+        << QString(longPath);
+    QTest::newRow("second line beyond the limit")
+        << QByteArray("set1.png\r\n" + QByteArray(3 << 20, 'p') + "\r\nset3.bmp")
+        << QString(QByteArray(rt::MaxLineBytes + 1, 'p')) << "set3.bmp";
 }
 
 void ListFileTest::startsFromEveryShapeOfListFile() {
@@ -136,23 +147,37 @@ void ListFileTest::failureAtStartUpShowsNoWindow() {
     QCOMPARE(counter.shown, 0);
 }
 
+void ListFileTest::badSecondPictureMattersOnlyOnceChosen_data() {
+    QTest::addColumn<QByteArray>("secondLine");
+    QTest::addColumn<rt::ErrorKind>("kind");
+    QTest::addColumn<QString>("cause");
+    QTest::newRow("broken picture") << QByteArray("broken.png") << rt::ErrorKind::InvalidPicture
+                                    << "picture \"broken.png\": is damaged";
+    QTest::newRow("line of 2 MB") << QByteArray(2 << 20, 'b') << rt::ErrorKind::PathAccessError
+                                  << "the path is too long (more than 1048576 bytes";
+}
+
 void ListFileTest::badSecondPictureMattersOnlyOnceChosen() {
+    QFETCH(QByteArray, secondLine);
+    QFETCH(rt::ErrorKind, kind);
+    QFETCH(QString, cause);
     Game g;
-    g.writeListFile("set1.png\r\nbroken.png\r\nset3.bmp\r\n");
+    g.writeListFile("set1.png\r\n" + secondLine + "\r\nset3.bmp\r\n");
     g.writeFile("broken.png", "\x89PNG\r\n\x1a\n-- not really --");
     g.rnd.bombsAt(Layout);
     QVERIFY(g.start());
     win(g);
     g.rnd.bombsAt(Layout);
-    g.again(); // Set1 still checked: the broken file is not read
+    g.again(); // Set1 still checked: the second path is not used
     QVERIFY(g.errors.empty());
     win(g);
     g.f2().PicSet(1).action()->trigger();
     QVERIFY(g.errors.empty()); // choosing the set reads nothing yet
     g.again();
     QCOMPARE(g.errors.size(), std::size_t(1));
-    QCOMPARE(g.errors[0].kind(), rt::ErrorKind::InvalidPicture);
-    QVERIFY(QString::fromStdString(g.errors[0].detail()).contains("broken.png"));
+    QCOMPARE(g.errors[0].kind(), kind);
+    QVERIFY2(QString::fromStdString(g.errors[0].detail()).contains(cause),
+             g.errors[0].detail().c_str());
     QVERIFY(g.endStatus.has_value() && *g.endStatus != 0);
 }
 
