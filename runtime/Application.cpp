@@ -98,7 +98,11 @@ PlatformChoice choosePlatform(const std::string& name, const char* argv0) {
         auto x = std::make_unique<XConnection>(x11);
         if (x->answers())
             return {true, nullptr, std::move(x)};
-        unreachable(name, "X", x11);
+        if (x11.empty())
+            std::fprintf(stderr, "%s: QT_QPA_PLATFORM asks for xcb, but DISPLAY is not set.\n",
+                         name.c_str());
+        else
+            unreachable(name, "X", x11);
         return {false};
     }
     if (platform.starts_with(WaylandPlatform)) {
