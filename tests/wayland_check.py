@@ -1,10 +1,12 @@
 #!/usr/bin/python3
 # The real program under a headless Wayland compositor (sway), played with real pointer input
 # from our own virtual pointer, twice: natively (WAYLAND_DISPLAY only) and through XWayland
-# (DISPLAY as well, no QT_QPA_PLATFORM). Each time the program must run on the expected side
-# (sway reports each window's shell), a press on "¶" moved onto a square must show an outline
-# under the pointer and flag the square at the release, and a click must open a square. What
-# the board shows is read from screenshots (grim), with the pointer moved off the windows.
+# (DISPLAY as well), both times as in a desktop's Wayland session (XDG_SESSION_TYPE=wayland, no
+# QT_QPA_PLATFORM), where Qt on its own would choose Wayland. Each time the program must run on
+# the expected side (sway reports each window's shell), a press on "¶" moved onto a square
+# must show an outline under the pointer and flag the square at the release, and a click must
+# open a square. What the board shows is read from screenshots (grim), with the pointer moved
+# off the windows.
 #
 #   wayland_check.py KELVORADX_EXECUTABLE VIRTUAL_POINTER DEMO_DIR
 #
