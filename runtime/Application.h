@@ -20,7 +20,7 @@ public:
     Application(char* argv0, const ApplicationInfo& info);
     ~Application();
 
-    // False when there is no display to show windows on; the reason is printed already.
+    // False when no display answers to show windows on; the reason is printed already.
     bool hasDisplay() const { return static_cast<bool>(m_app); }
 
     // Runs events until the program ends, unless it ended already (during start-up).
@@ -28,7 +28,8 @@ public:
 
 private:
     int m_argc = 1;
-    char* m_argv[2];
+    char* m_argv[4]; // the program's name, the platform option when we choose, the end
+
     std::unique_ptr<QApplication> m_app;
 };
 

@@ -1,40 +1,48 @@
-// The program's own drag, built on the label's mouse events and a mouse grab, so that real
-// pointer input and synthesized test events drive it the same way.
+// The program's own drag, built on the label's mouse events, so that real pointer input and
+// synthesized test events drive it the same way. Everything happens inside the label's own
+// window and in its coordinates: some window systems (Wayland) tell a client neither where its
+// windows stand on the screen nor which window lies under the pointer, and let it grab nothing.
 #include "AutomaticDrag.h"
 
 #include "Controls.h"
 #include "RuntimeError.h"
 #include "Twips.h"
 
-#include <QApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
-
-#include <memory>
+#include <QPointer>
 
 namespace rt {
 namespace {
 
-// The outline that follows the pointer during a drag: a frame two pixels wide, masked so
-// that what lies beneath shows through without a compositor.
+// The outline of the dragged label, drawn above everything else in its window; only its frame
+// is painted, so what lies beneath shows through, and the pointer passes through it.
 class DragOutline : public QWidget {
 public:
-    explicit DragOutline(QSize size)
-        : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowTransparentForInput |
-                               Qt::WindowDoesNotAcceptFocus) {
-        setAttribute(Qt::WA_ShowWithoutActivating);
+    DragOutline(QWidget* window, QSize size)
+        : QWidget(window) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
         resize(size);
-        setMask(QRegion(rect()).subtracted(QRegion(rect().adjusted(2, 2, -2, -2))));
     }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
-        p.fillRect(rect(), QColor(64, 64, 64));
+        const QColor frame(64, 64, 64);
+        const int w = width(), h = height(), t = Thickness;
+        p.fillRect(0, 0, w, t, frame);
+        p.fillRect(0, h - t, w, t, frame);
+        p.fillRect(0, t, t, h - 2 * t, frame);
+        p.fillRect(w - t, t, t, h - 2 * t, frame);
     }
+
+private:
+    static constexpr int Thickness = 2;
 };
 
+// While the button is down, the widget it went down on receives every move and the release,
+// wherever the pointer is (the window system's implicit grab), so no grab of our own is needed.
 class AutomaticDrag : public QObject {
 public:
     AutomaticDrag(QLabel* label, Control& source)
@@ -51,18 +59,23 @@ protected:
         case QEvent::MouseButtonDblClick: {
             auto* e = static_cast<QMouseEvent*>(event);
             if (e->button() == Qt::LeftButton && !m_outline)
-                begin(e->globalPosition().toPoint());
+                begin(e->position().toPoint());
             return true;
         }
-        case QEvent::MouseMove:
-            if (m_outline)
-                m_outline->move(static_cast<QMouseEvent*>(event)->globalPosition().toPoint() -
-                                m_grabOffset);
+        case QEvent::MouseMove: {
+            auto* e = static_cast<QMouseEvent*>(event);
+            if (!m_outline)
+                return true;
+            if (e->buttons() & Qt::LeftButton)
+                m_outline->move(inWindow(e->position().toPoint()) - m_pressOffset);
+            else
+                cancel(); // the release went elsewhere
             return true;
+        }
         case QEvent::MouseButtonRelease: {
             auto* e = static_cast<QMouseEvent*>(event);
             if (e->button() == Qt::LeftButton && m_outline)
-                drop(e->globalPosition().toPoint());
+                drop(inWindow(e->position().toPoint()));
             return true;
         }
         case QEvent::Hide:
@@ -74,51 +87,47 @@ protected:
     }
 
 private:
-    void begin(QPoint globalPos) {
-        m_grabOffset = globalPos - m_label->mapToGlobal(QPoint(0, 0));
-        m_outline = std::make_unique<DragOutline>(m_label->size());
-        m_outline->move(globalPos - m_grabOffset);
+    QPoint inWindow(QPoint labelPos) const { return m_label->mapTo(m_label->window(), labelPos); }
+
+    void begin(QPoint labelPos) {
+        m_pressOffset = labelPos;
+        m_outline = new DragOutline(m_label->window(), m_label->size());
+        m_outline->move(inWindow(labelPos) - m_pressOffset);
+        m_outline->raise();
         m_outline->show();
-        m_label->grabMouse();
     }
 
-    void cancel() {
-        if (!m_outline)
-            return;
-        m_label->releaseMouse();
-        m_outline.reset();
-    }
+    void cancel() { delete m_outline.data(); }
 
-    void drop(QPoint globalPos) {
+    void drop(QPoint windowPos) {
         cancel();
-        QWidget* target = targetAt(globalPos);
+        QWidget* target = targetAt(windowPos);
         Control* control = target ? Control::fromWidget(target) : nullptr;
         auto* button = dynamic_cast<CommandButton*>(control);
         if (!button || !button->onDragDrop || !target->isEnabled())
             return;
-        const QPoint local = target->mapFromGlobal(globalPos);
+        const QPoint local = target->mapFrom(m_label->window(), windowPos);
         Control& source = m_source;
         dispatch([&] {
             button->onDragDrop(source, pixelsToTwips(local.x()), pixelsToTwips(local.y()));
         });
     }
 
-    // The control under the pointer, found from the window system's own idea of what is on
-    // top; walks up from child widgets (a button's parts) to the control.
-    static QWidget* targetAt(QPoint globalPos) {
-        for (QWidget* w = QApplication::widgetAt(globalPos); w; w = w->parentWidget()) {
+    // The control at a point of the label's window, walking up from child widgets (a button's
+    // parts) to the control; nothing outside the window.
+    QWidget* targetAt(QPoint windowPos) const {
+        QWidget* window = m_label->window();
+        for (QWidget* w = window->childAt(windowPos); w && w != window; w = w->parentWidget()) {
             if (Control::fromWidget(w))
                 return w;
-            if (w->isWindow())
-                break;
         }
         return nullptr;
     }
 
     QLabel* m_label;
     Control& m_source;
-    std::unique_ptr<DragOutline> m_outline;
-    QPoint m_grabOffset;
+    QPointer<DragOutline> m_outline;
+    QPoint m_pressOffset; // where the label was pressed, in its own coordinates
 };
 
 } // namespace

@@ -12,6 +12,7 @@ packages=(
   desktop-file-utils appstream dpkg-dev lintian man-db groff-base
   dbus at-spi2-core python3-gi gir1.2-atspi-2.0
   openbox xfwm4 metacity mutter
+  sway xwayland grim qt6-wayland libwayland-dev
 )
 
 missing=()

@@ -138,8 +138,9 @@ public:
 
     // Real input: a left click on a square, and a drag of the flag marker.
     void click(int i) { QTest::mouseClick(square(i), Qt::LeftButton); }
-    // Through the board window, as the window system delivers input, so that the marker's
-    // mouse grab decides who gets the move and the release. `at` is in target's coordinates.
+    // Through the board window, as the window system delivers input, so that the pressed
+    // marker's implicit grab decides who gets the move and the release. `at` is in target's
+    // coordinates.
     void dragFlagTo(QWidget* target, QPoint at) {
         QWidget* marker = f1().Label2.widget();
         QWidget* top = f1().form.window();

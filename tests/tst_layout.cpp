@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QRegularExpression>
 
 namespace {
 
@@ -28,6 +29,8 @@ private slots:
     void menuAccessKeysWorkFromTheKeyboard();
     void dropOnASquareRaisesItsDragDropOnce();
     void dropElsewhereRaisesNothing();
+    void dropIsFoundInTheBoardWindowNotByScreenPosition();
+    void dragOutlineIsDrawnInTheBoardUnderThePointer();
     void iconIsEmbedded();
 };
 
@@ -177,6 +180,47 @@ void LayoutTest::dropElsewhereRaisesNothing() {
     g.f1().Command1(3).setEnabled(false);
     g.dragFlagTo(g.square(3), QPoint(10, 10));
     QCOMPARE(drops, 0);
+}
+
+// Where the window system reports positions relative to each window (Wayland), another window
+// at the same place must not take the drop: the picture window is stacked over the board here.
+void LayoutTest::dropIsFoundInTheBoardWindowNotByScreenPosition() {
+    test::Game g;
+    QVERIFY(g.start());
+    QWidget* picture = g.f2().form.window();
+    picture->move(g.f1().form.window()->pos());
+    g.flag(17);
+    QCOMPARE(g.caption(17), std::string("¶"));
+}
+
+// The outline is part of the board window, so it shows and moves wherever the board is drawn,
+// and it is gone after the release; the drag asks the window system for nothing (no grab).
+void LayoutTest::dragOutlineIsDrawnInTheBoardUnderThePointer() {
+    test::Game g;
+    QVERIFY(g.start());
+    QTest::failOnWarning(QRegularExpression(".*"));
+    g.f1().Timer1.setInterval(0); // the clock must not change the picture between grabs
+    QWidget* top = g.f1().form.window();
+    QWidget* marker = g.f1().Label2.widget();
+    const QPoint press = marker->mapTo(top, marker->rect().center());
+    const QPoint to = g.f1().Label1.widget()->mapTo(top, QPoint(30, 20));
+    const QRect outline =
+        QRect(marker->mapTo(top, QPoint(0, 0)), marker->size()).translated(to - press);
+    const QImage before = top->grab().toImage();
+    QTest::mousePress(top->windowHandle(), Qt::LeftButton, {}, press);
+    QTest::mouseMove(top->windowHandle(), to);
+    const QImage during = top->grab().toImage();
+    QTest::mouseRelease(top->windowHandle(), Qt::LeftButton, {}, to);
+    const QImage after = top->grab().toImage();
+
+    QRect changed;
+    for (int y = 0; y < before.height(); ++y)
+        for (int x = 0; x < before.width(); ++x)
+            if (before.pixel(x, y) != during.pixel(x, y))
+                changed |= QRect(x, y, 1, 1);
+    QCOMPARE(changed, outline);
+    QVERIFY(during.pixel(to) == before.pixel(to)); // an outline: the inside shows through
+    QCOMPARE(after, before);
 }
 
 void LayoutTest::iconIsEmbedded() {

@@ -37,6 +37,8 @@ private slots:
     void errorInAHandlerEndsTheProgramOnce();
     void startupFailureExitsNonZeroWithAReport_data();
     void startupFailureExitsNonZeroWithAReport();
+    void silentDisplayEndsWithOneLine_data();
+    void silentDisplayEndsWithOneLine();
 };
 
 void RuntimeTest::overflowRaisesAtBothEnds() {
@@ -165,6 +167,63 @@ void RuntimeTest::startupFailureExitsNonZeroWithAReport() {
     QVERIFY(p.exitCode() != 0);
     const QString err = QString::fromUtf8(p.readAllStandardError());
     QVERIFY2(err.contains("run-time error") && err.contains(named), qPrintable(err));
+}
+
+// An X display number nobody serves on this machine: no socket, no lock file.
+QString silentXDisplay() {
+    for (int n = 97;; ++n)
+        if (!QFile::exists(QString("/tmp/.X11-unix/X%1").arg(n)) &&
+            !QFile::exists(QString("/tmp/.X%1-lock").arg(n)))
+            return QString(":%1").arg(n);
+}
+
+void RuntimeTest::silentDisplayEndsWithOneLine_data() {
+    QTest::addColumn<QString>("platform");
+    QTest::addColumn<QString>("x11");
+    QTest::addColumn<QString>("wayland");
+    QTest::addColumn<QString>("named");
+    QTest::addColumn<int>("lines");
+    const QString x11 = silentXDisplay();
+    QTest::newRow("X display, no server") << "" << x11 << "" << x11 << 1;
+    QTest::newRow("xcb asked for, no server") << "xcb" << x11 << "" << x11 << 1;
+    QTest::newRow("Wayland display, no compositor") << ""
+                                                    << ""
+                                                    << "wayland-silent"
+                                                    << "wayland-silent" << 1;
+    QTest::newRow("no display at all") << ""
+                                       << ""
+                                       << ""
+                                       << "xvfb-run" << 3;
+}
+
+// Where Qt would abort with a core dump, the real executable says which display it could not
+// reach and exits with status 1, showing nothing.
+void RuntimeTest::silentDisplayEndsWithOneLine() {
+    QFETCH(QString, platform);
+    QFETCH(QString, x11);
+    QFETCH(QString, wayland);
+    QFETCH(QString, named);
+    QFETCH(int, lines);
+    test::Game g;
+    QProcess p;
+    p.setWorkingDirectory(g.path("."));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const std::pair<const char*, QString> settings[] = {
+        {"QT_QPA_PLATFORM", platform}, {"DISPLAY", x11}, {"WAYLAND_DISPLAY", wayland}};
+    for (const auto& [name, value] : settings) {
+        env.remove(name);
+        if (!value.isEmpty())
+            env.insert(name, value);
+    }
+    env.insert("XDG_RUNTIME_DIR", g.path("."));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(KELVORADX_EXECUTABLE), {});
+    QVERIFY(p.waitForFinished(10000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 1);
+    QVERIFY2(err.endsWith('\n') && err.count('\n') == lines && err.contains(named),
+             qPrintable(err));
 }
 
 QTEST_MAIN(RuntimeTest)
