@@ -11,6 +11,7 @@ packages=(
   xvfb xauth x11-utils x11-apps xdotool imagemagick
   desktop-file-utils appstream dpkg-dev
   dbus at-spi2-core python3-gi gir1.2-atspi-2.0
+  orca speech-dispatcher speech-dispatcher-audio-plugins espeak-ng openbox
 )
 
 missing=()

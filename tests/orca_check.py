@@ -61,8 +61,8 @@ class Speech:
     def texts(self, since):
         return [line.split("\t", 1)[-1].strip() for line in self.lines[since:]]
 
-    def wait(self, since, predicate, what):
-        deadline = time.monotonic() + WAIT
+    def wait(self, since, predicate, what, timeout=WAIT):
+        deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             self._read()
             found = predicate(self.texts(since))
@@ -149,6 +149,22 @@ def key(env, *keys):
     subprocess.run(["xdotool", "key", "--clearmodifiers", *keys], env=env, check=True)
 
 
+def open_game_menu(env, speech):
+    # Now and then, under load, Qt shuts the menu again at once when a synthesized Alt+G
+    # comes in one burst; a player just presses it again, and so does the test, once.
+    for attempt in (1, 2):
+        mark = speech.mark()
+        key(env, "alt+g")
+        try:
+            speech.wait(mark, heard("Again"), 'the Game menu open on "Again"',
+                        timeout=2.0 if attempt == 1 else WAIT)
+            return
+        except AssertionError:
+            if attempt == 2:
+                raise
+            print("note  the Game menu closed at once; Alt+G again")
+
+
 def play(env, speech):
     """Plays by keys until a safe opening and a loss have been heard; returns what was heard."""
     start = 0
@@ -174,8 +190,7 @@ def play(env, speech):
             print(f"ok    a loss at square {square}: {texts}")
             loss = True
             mark = speech.mark()
-            key(env, "alt+g")
-            speech.wait(mark, heard("Again"), 'the Game menu open on "Again"')
+            open_game_menu(env, speech)
             key(env, "a")
             speech.wait(mark, focus_on("Row 1, column 1"), "the focus back on the first square")
             print('ok    "Again" brings the focus back to the first square')
