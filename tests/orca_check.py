@@ -150,19 +150,20 @@ def key(env, *keys):
 
 
 def open_game_menu(env, speech):
-    # Now and then, under load, Qt shuts the menu again at once when a synthesized Alt+G
-    # comes in one burst; a player just presses it again, and so does the test, once.
-    for attempt in (1, 2):
+    # Now and then the menu that Alt+G opens shuts again within milliseconds, before any
+    # further key (seen with synthesized keys while Orca listens); a player presses Alt+G
+    # again, and so does the test, up to three times.
+    for attempt in (1, 2, 3):
         mark = speech.mark()
         key(env, "alt+g")
         try:
             speech.wait(mark, heard("Again"), 'the Game menu open on "Again"',
-                        timeout=2.0 if attempt == 1 else WAIT)
+                        timeout=WAIT if attempt == 3 else 2.0)
             return
         except AssertionError:
-            if attempt == 2:
+            if attempt == 3:
                 raise
-            print("note  the Game menu closed at once; Alt+G again")
+            print("note  the Game menu shut at once; Alt+G again")
 
 
 def play(env, speech):

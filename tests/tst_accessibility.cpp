@@ -258,6 +258,7 @@ void AccessibilityTest::flagFromTheKeyboard() {
         flag(bomb);
     QCOMPARE(g.message(), std::string("やった！おめでとう！"));
     QVERIFY(g.frozen());
+    QCOMPARE(g.f1().form.window()->focusWidget(), g.f1().Label1.widget());
     flag(24); // a frozen square takes no flag
     QCOMPARE(g.caption(24), std::string("¶"));
     QVERIFY(g.errors.empty());
