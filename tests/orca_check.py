@@ -26,6 +26,7 @@ TOOLS = ["orca", "speech-dispatcher", "Xvfb", "openbox", "xdotool"]
 BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
 SPEECH_MODULES = "/usr/lib/speech-dispatcher-modules"
 WAIT = 10.0  # seconds for one utterance; only reached when something is broken
+START_WAIT = 30.0  # Orca and the game starting on a busy machine
 
 
 def said(text):
@@ -168,8 +169,8 @@ def open_game_menu(env, speech):
 
 def play(env, speech):
     """Plays by keys until a safe opening and a loss have been heard; returns what was heard."""
-    start = 0
-    speech.wait(start, focus_on("Row 1, column 1"), "the first square taking the focus")
+    speech.wait(0, focus_on("Row 1, column 1"), "the first square taking the focus",
+                timeout=START_WAIT)
     print("ok    the board has the keys at start: the first square has the focus")
 
     mark = speech.mark()
@@ -242,7 +243,7 @@ def main(executable, demo_dir):
                                 "-S", os.path.join(work, "speechd.sock"), "-L", work], env)
         procs.start("orca", ["orca", "--replace", "--user-prefs", os.path.join(work, "orca"),
                              "--debug-file", os.path.join(work, "orca.debug")], env)
-        speech.wait(0, heard("Screen reader on"), "Orca starting")
+        speech.wait(0, heard("Screen reader on"), "Orca starting", timeout=START_WAIT)
 
         game_env = dict(os.environ, DISPLAY=env["DISPLAY"], XDG_RUNTIME_DIR=runtime_dir,
                         QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb")
