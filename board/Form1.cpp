@@ -31,12 +31,14 @@ Form1::Form1() {
         square.setTabIndex(i);
         square.setAccessibleDescription("Row " + std::to_string(i / 5 + 1) + ", column " +
                                         std::to_string(i % 5 + 1));
+        square.setAccessibleBlankName("Open, empty");
     }
 
     Label1.Move(0, 2520, 2415, 615);
     Label1.setBackColor(rt::Color::windowBackground());
     Label1.setForeColor(rt::Color::windowText());
     Label1.setAccessibleName("Message");
+    Label1.setStatusLine();
     Label1.setTabIndex(25);
 
     Label2.Move(1800, 3360, 255, 375);
@@ -47,6 +49,7 @@ Form1::Form1() {
     Label2.setAlignment(rt::Alignment::Center);
     Label2.setBorderStyle(rt::BorderStyle::FixedSingle);
     Label2.setDragModeAutomatic();
+    Label2.setKeyboardDrop('F', "Flag");
     Label2.setAccessibleName("Flag marker");
     Label2.setTabIndex(26);
 

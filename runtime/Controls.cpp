@@ -3,6 +3,7 @@
 
 #include "Accessibility.h"
 #include "AutomaticDrag.h"
+#include "KeyboardDrop.h"
 #include "QtSupport.h"
 #include "RuntimeError.h"
 #include "Twips.h"
@@ -114,6 +115,7 @@ void Control::setAccessibleDescription(const std::string& description) {
 
 CommandButton::CommandButton(Form& form)
     : Control(new QPushButton(form.client())) {
+    accessibility::markButton(m_widget);
     QObject::connect(button(), &QPushButton::clicked, button(), [this] { dispatch(onClick); });
 }
 
@@ -125,7 +127,11 @@ std::string CommandButton::Caption() const {
     return fromQString(button()->text());
 }
 void CommandButton::setCaption(const std::string& caption) {
-    button()->setText(toQString(caption));
+    const QString newText = toQString(caption);
+    const bool changed = button()->text() != newText;
+    if (changed)
+        button()->setText(newText);
+    accessibility::captionSet(button(), changed);
 }
 bool CommandButton::FontBold() const {
     return button()->font().bold();
@@ -139,7 +145,12 @@ bool CommandButton::Enabled() const {
     return button()->isEnabled();
 }
 void CommandButton::setEnabled(bool enabled) {
+    if (!enabled)
+        accessibility::aboutToDisable(button());
     button()->setEnabled(enabled);
+}
+void CommandButton::setAccessibleBlankName(const std::string& name) {
+    accessibility::setBlankName(button(), toQString(name));
 }
 
 // ---- Label ----
@@ -161,10 +172,10 @@ std::string Label::Caption() const {
 }
 void Label::setCaption(const std::string& caption) {
     const QString newText = toQString(caption);
-    if (label()->text() == newText)
-        return;
-    label()->setText(newText);
-    accessibility::labelTextChanged(label());
+    const bool changed = label()->text() != newText;
+    if (changed)
+        label()->setText(newText);
+    accessibility::captionSet(label(), changed);
 }
 void Label::setAlignment(Alignment alignment) {
     label()->setAlignment((alignment == Alignment::Center ? Qt::AlignHCenter : Qt::AlignLeft) |
@@ -177,6 +188,12 @@ void Label::setBorderStyle(BorderStyle style) {
 }
 void Label::setDragModeAutomatic() {
     setAutomaticDrag(label(), *this);
+}
+void Label::setKeyboardDrop(char key, const std::string& action) {
+    rt::setKeyboardDrop(*this, key, action);
+}
+void Label::setStatusLine() {
+    accessibility::markStatusLine(label());
 }
 
 // ---- Shape ----

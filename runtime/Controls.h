@@ -66,6 +66,8 @@ public:
     void setFontBold(bool bold);
     bool Enabled() const;
     void setEnabled(bool enabled);
+    // What a screen reader says for the button while its caption is empty.
+    void setAccessibleBlankName(const std::string& name);
 
 private:
     QPushButton* button() const;
@@ -82,6 +84,12 @@ public:
     // Automatic drag mode: a press starts a drag at once, an outline follows the pointer and
     // a release over a control that takes drops raises that control's DragDrop.
     void setDragModeAutomatic();
+    // For players who cannot drag: key (a letter) on the focused control of the window, or
+    // that control's accessible action named action, drops the label there.
+    void setKeyboardDrop(char key, const std::string& action);
+    // The window's status line: screen readers hear each new caption at once, with the new
+    // caption of the focused button, and the focus rests here when the buttons are disabled.
+    void setStatusLine();
 
 private:
     QLabel* label() const;

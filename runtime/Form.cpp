@@ -7,6 +7,7 @@
 #include "RuntimeError.h"
 #include "Twips.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QIcon>
 #include <QLayout>
@@ -62,6 +63,26 @@ QSize frameSize(QMainWindow* window) {
     return window->geometry().marginsAdded(frame(window)).size();
 }
 
+// The controls that take the focus, in tab order.
+std::vector<QWidget*> tabOrder(const QWidget* client) {
+    std::vector<QWidget*> order;
+    for (QWidget* w : client->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (w->property(TabIndexProperty).isValid() && w->focusPolicy() != Qt::NoFocus)
+            order.push_back(w);
+    }
+    std::stable_sort(order.begin(), order.end(), [](QWidget* a, QWidget* b) {
+        return a->property(TabIndexProperty).toInt() < b->property(TabIndexProperty).toInt();
+    });
+    return order;
+}
+
+bool otherFormVisible(const QWidget* window) {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != window && dynamic_cast<FormWindow*>(w) && w->isVisible())
+            return true;
+    return false;
+}
+
 } // namespace
 
 Form::Form()
@@ -70,6 +91,7 @@ Form::Form()
     m_window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                              Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                              Qt::WindowCloseButtonHint);
+    accessibility::markWindow(m_window.get());
     accessibility::markClient(m_client);
     m_window->setCentralWidget(m_client);
     m_window->layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -121,14 +143,7 @@ void Form::setIcon(const std::string& resource) {
 }
 
 void Form::endLayout() {
-    std::vector<QWidget*> order;
-    for (QWidget* w : m_client->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (w->property(TabIndexProperty).isValid() && w->focusPolicy() != Qt::NoFocus)
-            order.push_back(w);
-    }
-    std::stable_sort(order.begin(), order.end(), [](QWidget* a, QWidget* b) {
-        return a->property(TabIndexProperty).toInt() < b->property(TabIndexProperty).toInt();
-    });
+    const std::vector<QWidget*> order = tabOrder(m_client);
     for (std::size_t i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
     if (!order.empty())
@@ -156,7 +171,22 @@ float Form::Height() const {
 }
 
 void Form::Show() {
+    // The first window shown takes the keys; one shown beside it does not take them away.
+    const bool beside = otherFormVisible(m_window.get());
+    m_window->setAttribute(Qt::WA_ShowWithoutActivating, beside);
     m_window->show();
+    if (!beside)
+        m_window->activateWindow();
+    // A control of the window holds the focus: the one that had it, else the first.
+    QWidget* held = m_window->focusWidget();
+    const std::vector<QWidget*> order = tabOrder(m_client);
+    if (held && held->isEnabled() && std::find(order.begin(), order.end(), held) != order.end())
+        return;
+    for (QWidget* w : order)
+        if (w->isEnabled()) {
+            w->setFocus(Qt::OtherFocusReason);
+            return;
+        }
 }
 bool Form::Visible() const {
     return m_window->isVisible();

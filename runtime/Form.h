@@ -42,6 +42,8 @@ public:
     float Width() const;
     float Height() const;
 
+    // Visible, modeless. The first window of the program shown takes the keys, and one of its
+    // controls holds the focus: the one that had it, else the first enabled in tab order.
     void Show();
     bool Visible() const;
 

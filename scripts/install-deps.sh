@@ -13,6 +13,7 @@ packages=(
   dbus at-spi2-core python3-gi gir1.2-atspi-2.0
   openbox xfwm4 metacity mutter
   sway xwayland grim qt6-wayland libwayland-dev
+  orca speech-dispatcher speech-dispatcher-audio-plugins espeak-ng
 )
 
 missing=()

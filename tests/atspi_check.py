@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 # The real program read over AT-SPI as a screen reader reads it: the application on the
-# accessibility bus, its board of 25 squares with their places, the named labels, the picture
-# with its cover count and no covers of its own; then one square pressed through its action.
+# accessibility bus, its board of 25 squares with their places and actions, the named labels
+# and the message line with their text, the picture with its cover count and no covers of its
+# own, Japanese marked as Japanese; then one square flagged and one pressed through their
+# actions, and the result announced by the message line's notification.
 #
 #   atspi_check.py KELVORADX_EXECUTABLE DEMO_DIR
 #
@@ -69,6 +71,15 @@ def descendants(acc):
         yield from descendants(child)
 
 
+def text_of(acc):
+    return Atspi.Text.get_text(acc, 0, Atspi.Text.get_character_count(acc))
+
+
+def language(acc):
+    attributes, _, _ = Atspi.Text.get_text_attributes(acc, 0)
+    return attributes.get("language")
+
+
 def find_application():
     desktop = Atspi.get_desktop(0)
     for app in children(fresh(desktop)):
@@ -86,7 +97,7 @@ def main(executable, demo_dir):
 
     listener = Atspi.EventListener.new(on_event)
     listener.register("object:property-change:accessible-name")
-    listener.register("object:property-change:accessible-description")
+    listener.register("object:state-changed:showing")
 
     env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb")
     game = subprocess.Popen([executable], cwd=demo_dir, env=env)
@@ -108,14 +119,25 @@ def main(executable, demo_dir):
         check([s.get_description() for s in squares] == places,
               "each square is described by its row and column, in reading order")
         check(all(s.get_name() == "?" for s in squares), 'every square reads "?" at the start')
+        actions = [squares[0].get_action_name(i) for i in range(squares[0].get_n_actions())]
+        check(actions == ["Press", "SetFocus", "Flag"], f"a square's actions: {actions}")
 
         labels = {a.get_name(): a for a in descendants(board) if a.get_role() == Atspi.Role.LABEL}
-        named = {"Message", "Flag marker", "Elapsed seconds", "Time"}
+        named = {"Flag marker", "Elapsed seconds", "Time"}
         check(named <= set(labels), f"named labels: {list(labels)}")
-        if not named <= set(labels):
+        texts = {a.get_name(): a for a in descendants(board) if a.get_role() == Atspi.Role.TEXT}
+        check(list(texts) == ["Message"], f"the message line reads as text: {list(texts)}")
+        if not named <= set(labels) or "Message" not in texts:
             return
+        message_line = texts["Message"]
+        check(not message_line.get_state_set().contains(Atspi.StateType.EDITABLE),
+              "the message line is read only")
         check(labels["Flag marker"].get_description() == "¶", "the flag marker says ¶")
-        check(labels["Elapsed seconds"].get_description().isdigit(), "the clock says a number")
+        check(text_of(labels["Flag marker"]) == "¶", "the flag marker's text is ¶")
+        check(text_of(labels["Elapsed seconds"]).isdigit(), "the clock's text is a number")
+        check(language(picture) == "ja", f"the picture window's title is Japanese "
+              f"({language(picture)!r})")
+        check(language(board) is None, "the board window's title is not")
 
         shown = [a for a in descendants(picture) if a.get_role() != Atspi.Role.MENU_ITEM and
                  a.get_role() != Atspi.Role.MENU_BAR and a.get_role() != Atspi.Role.POPUP_MENU]
@@ -125,12 +147,15 @@ def main(executable, demo_dir):
         check(image.get_name() == "Picture, 20 of 20 covers in place",
               f"the picture counts its covers: {image.get_name()!r}")
 
-        # Opening the middle square through its action, as a screen reader user does.
+        # A flag through the action a screen reader offers, then the middle square opened.
+        squares[0].do_action(actions.index("Flag"))
+        flagged = wait_for(lambda: fresh(squares[0]).get_name() == "¶")
+        check(flagged, f"the action Flag flags the square ({squares[0].get_name()!r})")
         square = squares[12]
         square.do_action(0)
         wait_for(lambda: fresh(square).get_name() != "?")
         caption = square.get_name()
-        message = fresh(labels["Message"]).get_description()
+        message = text_of(fresh(message_line))
         covers = fresh(image).get_name()
         if caption == "*":
             check(message == "どかーん！", f"a bomb: the message says so ({message!r})")
@@ -145,15 +170,18 @@ def main(executable, demo_dir):
             wait_for(lambda: ("object:property-change:accessible-name", "image", covers) in heard)
             check(("object:property-change:accessible-name", "image", covers) in heard,
                   "the new cover count was announced")
-        wait_for(lambda: any(e[0].endswith("accessible-description") and e[2] == "Message"
-                             for e in heard))
-        check(any(e[0].endswith("accessible-description") and e[2] == "Message" for e in heard),
-              "the new message was announced")
+        check(language(message_line) == "ja", "the message is Japanese")
+        # Pressed by its action, the square has not the focus: the message alone is announced.
+        # (After a loss the focus rests on the message line, which reads it itself.)
+        shown = ("object:state-changed:showing", "notification", message)
+        if caption != "*":
+            wait_for(lambda: shown in heard)
+            check(shown in heard, f"the new message was announced: {heard[-2:]}")
     finally:
         game.kill()
         game.wait()
         listener.deregister("object:property-change:accessible-name")
-        listener.deregister("object:property-change:accessible-description")
+        listener.deregister("object:state-changed:showing")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,87 @@
+// The key and the accessible action that drop a label on the focused control. A key that the
+// focused button does not use travels up to the window's client area, where it is caught.
+#include "KeyboardDrop.h"
+
+#include "Controls.h"
+#include "QtSupport.h"
+#include "RuntimeError.h"
+#include "Twips.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QWidget>
+
+namespace rt {
+namespace {
+
+const char* const KeyboardDropProperty = "rt.keyboardDrop";
+
+class KeyboardDrop : public QObject {
+public:
+    KeyboardDrop(Control& source, char key, const QString& action)
+        : QObject(source.widget())
+        , source(source)
+        , key(Qt::Key(QChar(key).toUpper().unicode()))
+        , action(action) {}
+
+    Control& source;
+    const Qt::Key key;
+    const QString action;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        auto* e = static_cast<QKeyEvent*>(event);
+        const auto modifiers = e->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
+        if (e->key() != key || modifiers != Qt::NoModifier)
+            return false;
+        QWidget* focused = QApplication::focusWidget();
+        if (!focused || focused->parentWidget() != watched)
+            return false;
+        return keyboardDrop(focused);
+    }
+};
+
+KeyboardDrop* dropIn(const QWidget* target) {
+    const QWidget* client = target ? target->parentWidget() : nullptr;
+    if (!client)
+        return nullptr;
+    return static_cast<KeyboardDrop*>(client->property(KeyboardDropProperty).value<QObject*>());
+}
+
+CommandButton* dropTarget(const QWidget* target) {
+    auto* button = dynamic_cast<CommandButton*>(Control::fromWidget(target));
+    return button && button->onDragDrop ? button : nullptr;
+}
+
+} // namespace
+
+void setKeyboardDrop(Control& source, char key, const std::string& action) {
+    QWidget* client = source.widget()->parentWidget();
+    auto* drop = new KeyboardDrop(source, key, toQString(action));
+    client->setProperty(KeyboardDropProperty, QVariant::fromValue(static_cast<QObject*>(drop)));
+    client->installEventFilter(drop);
+}
+
+KeyboardDropOffer keyboardDropOffer(const QWidget* target) {
+    const KeyboardDrop* drop = dropIn(target);
+    if (!drop || !dropTarget(target))
+        return {};
+    return {drop->action, QString(QChar(drop->key))};
+}
+
+bool keyboardDrop(QWidget* target) {
+    KeyboardDrop* drop = dropIn(target);
+    CommandButton* button = dropTarget(target);
+    if (!drop || !button || !target->isEnabled())
+        return false;
+    const QPoint middle = target->rect().center();
+    Control& source = drop->source;
+    dispatch(
+        [&] { button->onDragDrop(source, pixelsToTwips(middle.x()), pixelsToTwips(middle.y())); });
+    return true;
+}
+
+} // namespace rt
