@@ -30,14 +30,18 @@ using pictures::Bytes;
 using pictures::Shrinker;
 
 // What a decoder may hold at once. Qt's JPEG reader decodes at down to 1/8 of each side, but a
-// progressive JPEG keeps all its coefficients; Qt's GIF and BMP readers decode at full size
-// before scaling; PNG is decoded here row by row straight into the shown size. With the
-// program's own ~30 MB this keeps any picture file under 200 MB.
+// progressive JPEG keeps all its coefficients (unless only its blocks' means are read); Qt's
+// BMP reader decodes uncompressed pictures at full size before scaling. PNG, GIF and
+// run-length BMP are decoded here row by row straight into the shown size. With the program's
+// own ~30 MB this keeps any picture file under 200 MB.
 constexpr qint64 AllocationLimit = 128 * 1024 * 1024;
 constexpr int MaxSide = 30000;
 constexpr qint64 MaxPixels = 200'000'000;
 // A PNG's text, colour profile or other metadata is never shown; no real one is this long.
 constexpr qint64 MaxAncillaryChunk = 8 * 1024 * 1024;
+// A progressive JPEG whose coefficients would cost more than this is shown from its blocks'
+// means (a 4:2:0 picture of about 5.5 million pixels).
+constexpr qint64 MaxCoefficientBytes = 16 * 1024 * 1024;
 
 int g_shownWidth = 0;
 int g_shownHeight = 0;
@@ -101,6 +105,7 @@ struct Header {
     qint64 width = 0; // as drawn; 0 when the header cannot be read
     qint64 height = 0;
     qint64 decoderBytes = 0; // the most the decoder will hold at once
+    qint64 frameHeader = -1; // of a JPEG, where its frame header's marker stands
     std::string fault;       // why the file cannot be shown, when its size can
 };
 
@@ -196,6 +201,7 @@ Header jpegHeader(Bytes& b) {
     const auto finish = [&](std::string fault) {
         if (sof >= 0 && (progressive || scans > 1))
             h.decoderBytes = jpegCoefficientBytes(b, sof, h.width, h.height);
+        h.frameHeader = sof;
         h.fault = std::move(fault);
         return h;
     };
@@ -483,6 +489,20 @@ Picture LoadPicture(const std::string& path) {
     };
     if (header.width > MaxSide || header.height > MaxSide)
         tooLarge();
+    // A progressive JPEG shown at an eighth of its size or less needs only each block's mean;
+    // so does one whose coefficients would cost more than a game's own memory, shown then a
+    // little soft.
+    const bool eighth = g_shownWidth > 0 && header.width >= 8 * qint64(g_shownWidth) &&
+                        header.height >= 8 * qint64(g_shownHeight);
+    bool blockMeans = false;
+    if (format == Format::Jpeg && g_shownWidth > 0 && header.frameHeader >= 0 &&
+        (eighth || header.decoderBytes > MaxCoefficientBytes)) {
+        const qint64 held = pictures::jpegDcBytes(bytes, header.frameHeader);
+        if (held >= 0) {
+            blockMeans = true;
+            header.decoderBytes = held;
+        }
+    }
     // Without a shown size, JPEG and PNG are decoded at full size too.
     if ((format == Format::Jpeg || format == Format::Png) && g_shownWidth <= 0)
         header.decoderBytes = std::max(header.decoderBytes, header.width * header.height * 4);
@@ -501,6 +521,8 @@ Picture LoadPicture(const std::string& path) {
         std::vector<unsigned char> row;
         if (!shrinker.isNull() && decodePngRows(fd, shrinker, row))
             *image = shrinker.take();
+    } else if (blockMeans) {
+        *image = pictures::decodeJpegDc(bytes, target);
     } else if (format == Format::Gif) {
         *image = pictures::decodeGif(bytes, size, target);
     } else if (format == Format::Bmp && isRunLengthBmp(bytes)) {

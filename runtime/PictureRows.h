@@ -139,5 +139,10 @@ private:
 // be decoded.
 QImage decodeGif(Bytes& b, QSize size, QSize target);
 QImage decodeRleBmp(Bytes& b, QSize target);
+// A progressive JPEG at 1/8 of its size (or less): the frame header's marker is at
+// frameHeader. The bytes the decoder will hold, or -1 for a JPEG it does not read (not
+// progressive, not 8-bit, CMYK).
+qint64 jpegDcBytes(Bytes& b, qint64 frameHeader);
+QImage decodeJpegDc(Bytes& b, QSize target);
 
 } // namespace rt::pictures

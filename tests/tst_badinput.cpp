@@ -587,6 +587,10 @@ void BadInputTest::completePicturesLoad_data() {
     row("CMYK JPEG", magick("-colorspace CMYK", "jpeg:-"), red, blue);
     row("progressive JPEG by ImageMagick", magick("-interlace JPEG", "jpeg:-"), red, blue);
     row("JPEG with restart markers", magick({}, "jpeg:-", "jpegtran -restart 1"), red, blue);
+    row("large progressive JPEG, from its blocks' means",
+        magick("-interlace JPEG", "jpeg:-", {},
+               "-size 2400x2100 xc:red -fill blue -draw 'rectangle 0,1050 2399,2099'"),
+        red, blue);
     row("BMP with RLE8", magick("-type Palette -compress RLE", "bmp3:-"), red, blue);
     row("BMP with RLE4", rle4Bmp(), red, blue);
     row("BMP with bit fields", magick("-alpha set", "bmp:-"), red, blue);
@@ -657,6 +661,30 @@ void BadInputTest::ownDecodersShowWhatQtShows_data() {
         << magick("-type Palette -compress RLE", "bmp3:-", {}, shapes) << exact;
     QTest::newRow("BMP, RLE4, small") << rle4Bmp() << exact;
     QTest::newRow("BMP, RLE4, shrunk") << largeRle4Bmp() << exact;
+    // A progressive JPEG of at least eight times the shown size is shown from its blocks' means.
+    // The full decode shrunk averages the same pixels, but over areas that do not line up with
+    // the 8 x 8 blocks, with colours converted before rather than after averaging, and with
+    // the rounding of the DCT: a few steps a channel on a smooth picture.
+    const QString photo = "-seed 3 -size 300x263 plasma: -resize 2400x2100!";
+    const double blocks = 4;
+    QTest::newRow("progressive JPEG, grey")
+        << magick("-colorspace Gray -interlace JPEG", "jpeg:-", {}, photo) << blocks;
+    QTest::newRow("progressive JPEG, 4:2:0")
+        << magick("-sampling-factor 2x2 -interlace JPEG", "jpeg:-", {}, photo) << blocks;
+    QTest::newRow("progressive JPEG, 4:4:4, restart markers")
+        << magick("-sampling-factor 1x1", "jpeg:-", "jpegtran -progressive -restart 1", photo)
+        << blocks;
+    // DC scans of one component each, at half precision, then refined.
+    QTemporaryFile scans;
+    QVERIFY(scans.open());
+    scans.write("0: 0-0, 0, 1; 1: 0-0, 0, 1; 2: 0-0, 0, 1;\n"
+                "0: 1-63, 0, 0; 1: 1-63, 0, 0; 2: 1-63, 0, 0;\n"
+                "0,1,2: 0-0, 1, 0;\n");
+    scans.flush();
+    QTest::newRow("progressive JPEG, 4:2:2, separate and refining DC scans")
+        << magick("-sampling-factor 2x1", "jpeg:-",
+                  "jpegtran -restart 3 -scans " + scans.fileName(), photo)
+        << blocks;
 }
 
 // Pictures that our own decoders read come out as Qt's whole-picture decode, shrunk the same way.
@@ -694,6 +722,11 @@ void BadInputTest::largePicturesCostLittleMemory_data() {
     QTest::newRow("JPEG of 5000 x 5000") << magick("-quality 30", "jpeg:-", {}, large);
     QTest::newRow("GIF of 5000 x 5000") << magick({}, "gif:-", {}, large);
     QTest::newRow("GIF claiming 10000 x 10000") << claiming("GIF", 10000, 10000);
+    QTest::newRow("progressive JPEG of 5000 x 5000")
+        << magick("-quality 30 -interlace JPEG", "jpeg:-", {}, large);
+    QTest::newRow("progressive JPEG of 3840 x 2160, 4:4:4")
+        << magick("-quality 60 -sampling-factor 1x1 -interlace JPEG", "jpeg:-", {},
+                  "-seed 5 -size 480x270 plasma: -resize 3840x2160!");
     QTest::newRow("BMP with RLE8 of 5000 x 5000")
         << magick("-type Palette -compress RLE", "bmp3:-", {}, large);
 }
