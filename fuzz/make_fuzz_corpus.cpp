@@ -1,8 +1,8 @@
 // Writes the picture seeds of the fuzz corpus into the folder given: a tiny PNG, JPEG
 // (baseline and progressive), BMP and GIF of a few colours, and the shapes that once cost
 // memory or a false refusal: a PNG chunk claiming 2 GB, a top-down BMP, a GIF without trailer,
-// run-length BMPs, a transparent interlaced GIF and progressive JPEGs large enough to be shown
-// from their blocks' means.
+// BMPs of 1 and 8 bits a pixel, run-length BMPs, a transparent interlaced GIF and progressive
+// JPEGs large enough to be shown from their blocks' means.
 #include <QBuffer>
 #include <QByteArray>
 #include <QCoreApplication>
@@ -167,6 +167,9 @@ int main(int argc, char* argv[]) {
         write(dir, "top-down.bmp", topDownBmp()) &&
         write(dir, "gif-without-trailer.gif", tinyGif().chopped(1)) &&
         write(dir, "rle8.bmp", rleBmp(8)) && write(dir, "rle4.bmp", rleBmp(4)) &&
+        write(dir, "palette.bmp",
+              bytesOf(tiny().convertToFormat(QImage::Format_Indexed8), "BMP")) &&
+        write(dir, "mono.bmp", bytesOf(tiny().convertToFormat(QImage::Format_Mono), "BMP")) &&
         write(dir, "transparent-interlaced.gif", transparentInterlacedGif()) &&
         write(dir, "large-progressive-grey.jpg", largeProgressiveJpeg(QImage::Format_Grayscale8)) &&
         write(dir, "large-progressive.jpg", largeProgressiveJpeg(QImage::Format_RGB32));

@@ -340,21 +340,16 @@ Header bmpHeader(Bytes& b, qint64 fileSize) {
     h.height = std::abs(height);
     if (h.width > MaxSide || h.height > MaxSide)
         return h; // too large, whatever else it says
-    // Run-length data is decoded here a row at a time. Qt reads other data of up to 8 bits a
-    // pixel into one byte a pixel, then scales from 4 bytes a pixel.
-    const bool runLength = (compression == 1 && bits == 8) || (compression == 2 && bits == 4);
-    h.decoderBytes = runLength ? h.width * 5 : h.width * h.height * (bits <= 8 ? 6 : 4);
+    // Up to 256 colours are decoded here a row at a time. Qt reads the rest whole, other data
+    // of up to 8 bits a pixel into one byte a pixel, then scales from 4 bytes a pixel.
+    h.decoderBytes =
+        pictures::isIndexedBmp(b) ? h.width * 5 : h.width * h.height * (bits <= 8 ? 6 : 4);
     const bool uncompressed = compression == 0 || compression == 3 || compression == 6;
     if (uncompressed)
         dataSize = (h.width * bits + 31) / 32 * 4 * h.height;
     if (offset + dataSize > fileSize)
         h.fault = cutShort(Format::Bmp);
     return h;
-}
-
-bool isRunLengthBmp(Bytes& b) {
-    const quint32 compression = b.le32(30), bits = b.le16(28);
-    return b.le32(14) >= 40 && ((compression == 1 && bits == 8) || (compression == 2 && bits == 4));
 }
 
 Header headerOf(Format format, Bytes& b, qint64 fileSize) {
@@ -525,8 +520,8 @@ Picture LoadPicture(const std::string& path) {
         *image = pictures::decodeJpegDc(bytes, target);
     } else if (format == Format::Gif) {
         *image = pictures::decodeGif(bytes, size, target);
-    } else if (format == Format::Bmp && isRunLengthBmp(bytes)) {
-        *image = pictures::decodeRleBmp(bytes, target);
+    } else if (format == Format::Bmp && pictures::isIndexedBmp(bytes)) {
+        *image = pictures::decodeIndexedBmp(bytes, target);
     } else {
         QImageReader::setAllocationLimit(int(AllocationLimit / (1024 * 1024)));
         QImageReader reader(&file, QByteArray(kind.c_str()).toLower());

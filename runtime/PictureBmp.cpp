@@ -1,30 +1,43 @@
-// BMP pictures with run-length data (RLE8, RLE4): decoded a row at a time into the row scaler,
-// so that a picture of any size costs one row of indices. Pixels the data skips (an early end
-// of line, a jump, an early end of the picture) take the palette's first colour.
+// BMP pictures of up to 256 colours: uncompressed or with run-length data (RLE8, RLE4), decoded
+// a row at a time into the row scaler, so that a picture of any size costs one row of indices.
+// Pixels the run-length data skips (an early end of line, a jump, an early end of the picture)
+// take the palette's first colour.
 #include "PictureRows.h"
 
 namespace rt::pictures {
 
-QImage decodeRleBmp(Bytes& b, QSize target) {
+bool isIndexedBmp(Bytes& b) {
     const quint32 headerSize = b.le32(14);
-    const int width = int(qint32(b.le32(18)));
-    const int storedHeight = int(qint32(b.le32(22)));
-    const int height = std::abs(storedHeight);
-    const int bits = int(b.le16(28));
-    const quint32 compression = b.le32(30);
-    if (headerSize < 40 || !((compression == 1 && bits == 8) || (compression == 2 && bits == 4)))
+    if (headerSize == 12) {
+        const quint32 bits = b.le16(24);
+        return bits == 1 || bits == 4 || bits == 8;
+    }
+    const quint32 compression = b.le32(30), bits = b.le16(28);
+    return headerSize >= 40 && ((compression == 0 && (bits == 1 || bits == 4 || bits == 8)) ||
+                                (compression == 1 && bits == 8) || (compression == 2 && bits == 4));
+}
+
+QImage decodeIndexedBmp(Bytes& b, QSize target) {
+    if (!isIndexedBmp(b))
         return {};
+    const quint32 headerSize = b.le32(14);
+    const bool core = headerSize == 12; // the oldest header: 16-bit sides, 3-byte colours
+    const int width = core ? int(b.le16(18)) : int(qint32(b.le32(18)));
+    const int storedHeight = core ? int(b.le16(20)) : int(qint32(b.le32(22)));
+    const int height = std::abs(storedHeight);
+    const int bits = int(b.le16(core ? 24 : 28));
+    const quint32 compression = core ? 0 : b.le32(30);
     const QSize size(width, height);
     Shrinker into(size, target);
     if (into.isNull())
         return {};
 
     std::vector<QRgb> palette(std::size_t(1) << bits, qRgb(0, 0, 0));
-    const quint32 used = b.le32(46);
+    const quint32 used = core ? 0 : b.le32(46);
     const std::size_t colours = used == 0 ? palette.size() : std::min<std::size_t>(used, 256);
     palette.resize(std::max(palette.size(), colours), qRgb(0, 0, 0));
     for (std::size_t i = 0; i < colours; ++i) {
-        const qint64 at = 14 + qint64(headerSize) + qint64(i) * 4;
+        const qint64 at = 14 + qint64(headerSize) + qint64(i) * (core ? 3 : 4);
         if (b.has(at + 2))
             palette[i] = qRgb(b.at(at + 2), b.at(at + 1), b.at(at));
     }
@@ -55,6 +68,18 @@ QImage decodeRleBmp(Bytes& b, QSize target) {
     };
 
     qint64 pos = b.le32(10);
+    if (compression == 0) { // rows of indices packed from the high bit, padded to 4 bytes
+        const qint64 stride = (qint64(width) * bits + 31) / 32 * 4;
+        for (; row < height; pos += stride) {
+            for (int x = 0; x < width; ++x) {
+                const int byte = b.at(pos + qint64(x) * bits / 8);
+                const int shift = 8 - bits - (x * bits) % 8;
+                indices[std::size_t(x)] = uchar((byte >> shift) & ((1 << bits) - 1));
+            }
+            flush();
+        }
+        return into.take();
+    }
     int x = 0;
     while (row < height) {
         const int count = b.at(pos), value = b.at(pos + 1);

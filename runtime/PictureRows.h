@@ -138,7 +138,9 @@ private:
 // first; `size` is the picture's size as the walk found it. A null image means the data cannot
 // be decoded.
 QImage decodeGif(Bytes& b, QSize size, QSize target);
-QImage decodeRleBmp(Bytes& b, QSize target);
+// BMPs of up to 256 colours, uncompressed or run-length.
+bool isIndexedBmp(Bytes& b);
+QImage decodeIndexedBmp(Bytes& b, QSize target);
 // A progressive JPEG at 1/8 of its size (or less): the frame header's marker is at
 // frameHeader. The bytes the decoder will hold, or -1 for a JPEG it does not read (not
 // progressive, not 8-bit, CMYK).

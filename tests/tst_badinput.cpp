@@ -659,6 +659,12 @@ void BadInputTest::ownDecodersShowWhatQtShows_data() {
         << magick("-colors 200 -compress RLE", "bmp3:-", {}, busy) << exact;
     QTest::newRow("BMP, RLE8, top half flat")
         << magick("-type Palette -compress RLE", "bmp3:-", {}, shapes) << exact;
+    QTest::newRow("BMP, 1 bit, shrunk") << magick("-monochrome", "bmp3:-", {}, busy) << exact;
+    QTest::newRow("BMP, 4 bits, shrunk") << magick("-colors 16", "bmp3:-", {}, busy) << exact;
+    QTest::newRow("BMP, 4 bits, oldest header")
+        << magick("-colors 16", "bmp2:-", {}, busy) << exact;
+    QTest::newRow("BMP, 8 bits, shrunk") << magick("-colors 200", "bmp3:-", {}, busy) << exact;
+    QTest::newRow("BMP, top-down") << topDownBmp() << exact;
     QTest::newRow("BMP, RLE4, small") << rle4Bmp() << exact;
     QTest::newRow("BMP, RLE4, shrunk") << largeRle4Bmp() << exact;
     // A progressive JPEG of at least eight times the shown size is shown from its blocks' means.
@@ -727,6 +733,8 @@ void BadInputTest::largePicturesCostLittleMemory_data() {
     QTest::newRow("progressive JPEG of 3840 x 2160, 4:4:4")
         << magick("-quality 60 -sampling-factor 1x1 -interlace JPEG", "jpeg:-", {},
                   "-seed 5 -size 480x270 plasma: -resize 3840x2160!");
+    QTest::newRow("1-bit BMP of 2800 x 2800")
+        << magick("-monochrome", "bmp3:-", {}, "-size 2800x2800 pattern:checkerboard");
     QTest::newRow("BMP with RLE8 of 5000 x 5000")
         << magick("-type Palette -compress RLE", "bmp3:-", {}, large);
 }
