@@ -13,8 +13,9 @@ namespace {
 struct Component {
     int id = 0;
     int h = 1, v = 1;
-    int table = 0;      // quantisation table
-    int quant = 0;      // its DC step, taken at the component's first scan
+    int table = 0; // quantisation table
+    int quant = 0; // its DC step, taken at the component's first scan
+    int dcScans = 0;
     int blocksWide = 0; // as stored: whole MCUs when interleaved
     int blocksHigh = 0;
     int usedWide = 0; // the blocks that hold the picture
@@ -57,6 +58,8 @@ public:
             } else if (c >= 0 && c != 0xFF) {
                 m_byte = c;
                 ++m_pos;
+            } else {
+                m_exhausted = true;
             }
         }
         --m_count;
@@ -68,9 +71,12 @@ public:
             value = value << 1 | bit();
         return value;
     }
+    // At a marker or the end of the file: the blocks left keep what they have.
+    bool exhausted() const { return m_exhausted; }
     // A restart: the rest of the byte is padding, then the RSTn marker.
     void restart() {
         m_count = 0;
+        m_exhausted = false;
         if (m_b.at(m_pos) == 0xFF && (m_b.at(m_pos + 1) & 0xF8) == 0xD0)
             m_pos += 2;
     }
@@ -80,6 +86,7 @@ private:
     qint64 m_pos;
     int m_byte = 0;
     int m_count = 0;
+    bool m_exhausted = false;
 };
 
 int decodeSymbol(BitReader& r, const Huffman& t) {
@@ -183,6 +190,11 @@ void decodeDcScan(Bytes& b, qint64 pos, Frame& f, const std::vector<Component*>&
     const int unitsHigh = interleaved ? f.mcusHigh : in[0]->usedHigh;
     const auto decodeBlock = [&](std::size_t i, int bx, int by) {
         qint16& dc = in[i]->dc[std::size_t(by) * std::size_t(in[i]->blocksWide) + std::size_t(bx)];
+        if (r.exhausted()) {
+            if (!refine)
+                dc = qint16(std::clamp(predictions[i] * (1 << shift), -32768, 32767));
+            return;
+        }
         if (refine) {
             if (r.bit())
                 dc = qint16(dc | (1 << shift));
@@ -295,7 +307,13 @@ QImage decodeJpegDc(Bytes& b, QSize target) {
                 !in.empty() && int(in.size()) == count &&
                 std::all_of(tables.begin(), tables.end(),
                             [refine](const Huffman* t) { return refine || t->defined; });
-            if (start == 0 && usable)
+            // A component has at most 14 DC scans (the first, then one a bit); a file with
+            // more would only cost time.
+            const bool fresh = std::all_of(in.begin(), in.end(),
+                                           [](const Component* c) { return c->dcScans < 14; });
+            for (Component* c : in)
+                c->dcScans += start == 0;
+            if (start == 0 && usable && fresh)
                 decodeDcScan(b, end, f, in, tables, restartInterval, refine, approximation & 15);
             pos = endOfScan(b, end);
             if (pos < 0)
