@@ -1,6 +1,8 @@
 // Writes the picture seeds of the fuzz corpus into the folder given: a tiny PNG, JPEG
 // (baseline and progressive), BMP and GIF of a few colours, and the shapes that once cost
-// memory or a false refusal: a PNG chunk claiming 2 GB, a top-down BMP, a GIF without trailer.
+// memory or a false refusal: a PNG chunk claiming 2 GB, a top-down BMP, a GIF without trailer,
+// BMPs of 1 and 8 bits a pixel, run-length BMPs, a transparent interlaced GIF and progressive
+// JPEGs large enough to be shown from their blocks' means.
 #include <QBuffer>
 #include <QByteArray>
 #include <QCoreApplication>
@@ -78,6 +80,65 @@ QByteArray topDownBmp() {
     return bmp;
 }
 
+// Run-length BMPs, written out by hand (Qt writes none): 8 x 4 pixels of three colours, with
+// runs, indices as they are, a jump and ends of lines. RLE8 is compression 1, RLE4 2.
+QByteArray rleBmp(int bits) {
+    const QByteArray data = bits == 8 ? QByteArray("\x03\x01\x00\x03\x02\x00\x01\x00\x00\x00"
+                                                   "\x00\x02\x02\x01\x04\x02\x00\x00\x08\x01"
+                                                   "\x00\x01",
+                                                   22)
+                                      : QByteArray("\x03\x12\x00\x03\x21\x20\x00\x00\x00\x02"
+                                                   "\x02\x01\x04\x12\x00\x00\x08\x21\x00\x01",
+                                                   20);
+    const int colours = 3;
+    QByteArray b("BM", 2);
+    b += QByteArray(52, '\0');
+    const auto le32 = [&b](int at, quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            b[at + i] = char(v >> (8 * i));
+    };
+    le32(2, quint32(54 + colours * 4 + data.size()));
+    le32(10, quint32(54 + colours * 4));
+    le32(14, 40);
+    le32(18, 8);
+    le32(22, 4);
+    b[26] = 1;
+    b[28] = char(bits);
+    le32(30, bits == 8 ? 1 : 2);
+    le32(34, quint32(data.size()));
+    le32(46, colours);
+    b.append("\0\0\xFF\0\xFF\0\0\0\0\xFF\0\0", 12); // red, blue, green
+    return b + data;
+}
+
+// An interlaced GIF with a transparent colour, its frame inside a larger screen: the tiny
+// GIF's codes, with a graphic control block and the descriptor's interlace flag.
+QByteArray transparentInterlacedGif() {
+    QByteArray g = tinyGif();
+    g[6] = 7; // the screen 7 x 6, the frame at 1, 1
+    g[8] = 6;
+    const int descriptor = int(g.indexOf(','));
+    g[descriptor + 1] = 1;
+    g[descriptor + 3] = 1;
+    g[descriptor + 9] = char(0x40);
+    return g.insert(descriptor, QByteArray("\x21\xF9\x04\x01\x00\x00\x02\x00", 8));
+}
+
+// A progressive JPEG of at least eight times the fuzzer's shown size on each side: shown from
+// its blocks' means. One flat colour, so that it stays small.
+QByteArray largeProgressiveJpeg(QImage::Format format) {
+    QImage image(2320, 2064, format);
+    image.fill(QColor(90, 160, 40));
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "JPEG");
+    writer.setProgressiveScanWrite(true);
+    writer.setQuality(10);
+    writer.write(image);
+    return data;
+}
+
 bool write(const QDir& dir, const char* name, const QByteArray& data) {
     QFile f(dir.filePath(name));
     return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
@@ -98,12 +159,19 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     const QDir dir(QString::fromLocal8Bit(argv[1]));
-    const bool ok = save(dir.filePath("tiny.png"), "PNG") &&
-                    save(dir.filePath("tiny.jpg"), "JPEG") &&
-                    save(dir.filePath("progressive.jpg"), "JPEG", true) &&
-                    save(dir.filePath("tiny.bmp"), "BMP") && write(dir, "tiny.gif", tinyGif()) &&
-                    write(dir, "huge-text-chunk.png", hugeChunkPng()) &&
-                    write(dir, "top-down.bmp", topDownBmp()) &&
-                    write(dir, "gif-without-trailer.gif", tinyGif().chopped(1));
+    const bool ok =
+        save(dir.filePath("tiny.png"), "PNG") && save(dir.filePath("tiny.jpg"), "JPEG") &&
+        save(dir.filePath("progressive.jpg"), "JPEG", true) &&
+        save(dir.filePath("tiny.bmp"), "BMP") && write(dir, "tiny.gif", tinyGif()) &&
+        write(dir, "huge-text-chunk.png", hugeChunkPng()) &&
+        write(dir, "top-down.bmp", topDownBmp()) &&
+        write(dir, "gif-without-trailer.gif", tinyGif().chopped(1)) &&
+        write(dir, "rle8.bmp", rleBmp(8)) && write(dir, "rle4.bmp", rleBmp(4)) &&
+        write(dir, "palette.bmp",
+              bytesOf(tiny().convertToFormat(QImage::Format_Indexed8), "BMP")) &&
+        write(dir, "mono.bmp", bytesOf(tiny().convertToFormat(QImage::Format_Mono), "BMP")) &&
+        write(dir, "transparent-interlaced.gif", transparentInterlacedGif()) &&
+        write(dir, "large-progressive-grey.jpg", largeProgressiveJpeg(QImage::Format_Grayscale8)) &&
+        write(dir, "large-progressive.jpg", largeProgressiveJpeg(QImage::Format_RGB32));
     return ok ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include "Picture.h"
 
 #include "FileOpen.h"
+#include "PictureRows.h"
 #include "RuntimeError.h"
 
 #include <QFile>
@@ -25,15 +26,22 @@
 namespace rt {
 namespace {
 
+using pictures::Bytes;
+using pictures::Shrinker;
+
 // What a decoder may hold at once. Qt's JPEG reader decodes at down to 1/8 of each side, but a
-// progressive JPEG keeps all its coefficients; Qt's GIF and BMP readers decode at full size
-// before scaling; PNG is decoded here row by row straight into the shown size. With the
-// program's own ~30 MB this keeps any picture file under 200 MB.
+// progressive JPEG keeps all its coefficients (unless only its blocks' means are read); Qt's
+// BMP reader decodes uncompressed pictures at full size before scaling. PNG, GIF and
+// run-length BMP are decoded here row by row straight into the shown size. With the program's
+// own ~30 MB this keeps any picture file under 200 MB.
 constexpr qint64 AllocationLimit = 128 * 1024 * 1024;
 constexpr int MaxSide = 30000;
 constexpr qint64 MaxPixels = 200'000'000;
 // A PNG's text, colour profile or other metadata is never shown; no real one is this long.
 constexpr qint64 MaxAncillaryChunk = 8 * 1024 * 1024;
+// A progressive JPEG whose coefficients would cost more than this is shown from its blocks'
+// means (a 4:2:0 picture of about 5.5 million pixels).
+constexpr qint64 MaxCoefficientBytes = 16 * 1024 * 1024;
 
 int g_shownWidth = 0;
 int g_shownHeight = 0;
@@ -55,60 +63,6 @@ bool sameFile(const struct stat& a, const struct stat& b) {
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
            a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
-
-// A file's bytes by offset, read through a window with pread so that the descriptor's own
-// offset, where the decoder starts, stays put. at() is -1 past the end.
-class Bytes {
-public:
-    explicit Bytes(int fd)
-        : m_fd(fd)
-        , m_window(64 * 1024) {}
-
-    int at(qint64 pos) {
-        if (pos < 0)
-            return -1;
-        if (pos < m_start || pos >= m_start + m_count) {
-            if (!load(pos))
-                return -1;
-        }
-        return m_window[std::size_t(pos - m_start)];
-    }
-    bool has(qint64 pos) { return at(pos) >= 0; }
-    quint32 be16(qint64 pos) { return quint32(at(pos)) << 8 | quint32(at(pos + 1)); }
-    quint32 be32(qint64 pos) { return be16(pos) << 16 | be16(pos + 2); }
-    quint32 le16(qint64 pos) { return quint32(at(pos)) | quint32(at(pos + 1)) << 8; }
-    quint32 le32(qint64 pos) { return le16(pos) | le16(pos + 2) << 16; }
-    // The offset of the next byte `value` from pos on, or -1.
-    qint64 find(qint64 pos, unsigned char value) {
-        while (has(pos)) {
-            const unsigned char* from = m_window.data() + (pos - m_start);
-            const auto* hit = static_cast<const unsigned char*>(
-                std::memchr(from, value, std::size_t(m_start + m_count - pos)));
-            if (hit)
-                return m_start + (hit - m_window.data());
-            pos = m_start + m_count;
-        }
-        return -1;
-    }
-
-private:
-    bool load(qint64 pos) {
-        ssize_t n;
-        do
-            n = ::pread(m_fd, m_window.data(), m_window.size(), pos);
-        while (n < 0 && errno == EINTR);
-        if (n <= 0)
-            return false;
-        m_start = pos;
-        m_count = n;
-        return true;
-    }
-
-    int m_fd;
-    std::vector<unsigned char> m_window;
-    qint64 m_start = 0;
-    qint64 m_count = 0;
-};
 
 enum class Format { Unknown, Png, Jpeg, Gif, Bmp };
 
@@ -151,6 +105,7 @@ struct Header {
     qint64 width = 0; // as drawn; 0 when the header cannot be read
     qint64 height = 0;
     qint64 decoderBytes = 0; // the most the decoder will hold at once
+    qint64 frameHeader = -1; // of a JPEG, where its frame header's marker stands
     std::string fault;       // why the file cannot be shown, when its size can
 };
 
@@ -246,6 +201,7 @@ Header jpegHeader(Bytes& b) {
     const auto finish = [&](std::string fault) {
         if (sof >= 0 && (progressive || scans > 1))
             h.decoderBytes = jpegCoefficientBytes(b, sof, h.width, h.height);
+        h.frameHeader = sof;
         h.fault = std::move(fault);
         return h;
     };
@@ -324,7 +280,8 @@ Header gifHeader(Bytes& b) {
     const auto finish = [&](std::string fault) {
         if (!imageSeen && (h.width == 0 || h.height == 0))
             h.width = h.height = 0;
-        h.decoderBytes = h.width * h.height * 4;
+        // Decoded a row at a time: a row of colours and the code table.
+        h.decoderBytes = h.width * 4 + 16 * 1024;
         h.fault = std::move(fault);
         return h;
     };
@@ -383,9 +340,10 @@ Header bmpHeader(Bytes& b, qint64 fileSize) {
     h.height = std::abs(height);
     if (h.width > MaxSide || h.height > MaxSide)
         return h; // too large, whatever else it says
-    // Qt reads up to 8 bits a pixel into one byte a pixel, then scales from 4 bytes a pixel
-    // (measured: nearly 6 bytes a pixel in all for run-length data).
-    h.decoderBytes = h.width * h.height * (bits <= 8 ? 6 : 4);
+    // Up to 256 colours are decoded here a row at a time. Qt reads the rest whole, other data
+    // of up to 8 bits a pixel into one byte a pixel, then scales from 4 bytes a pixel.
+    h.decoderBytes =
+        pictures::isIndexedBmp(b) ? h.width * 5 : h.width * h.height * (bits <= 8 ? 6 : 4);
     const bool uncompressed = compression == 0 || compression == 3 || compression == 6;
     if (uncompressed)
         dataSize = (h.width * bits + 31) / 32 * 4 * h.height;
@@ -409,73 +367,6 @@ Header headerOf(Format format, Bytes& b, qint64 fileSize) {
     }
     return {};
 }
-
-// Pixels in, a picture of the target size out: each pixel of the source adds to the one target
-// pixel it falls in (an average over the area), so a large picture never exists at its own
-// size. At the source's own size the pixels are copied.
-class Shrinker {
-public:
-    Shrinker(QSize source, QSize target)
-        : m_source(source)
-        , m_image(target,
-                  target == source ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied) {
-        if (m_image.isNull() || target == source)
-            return;
-        m_sums.assign(std::size_t(target.width()) * target.height() * 4, 0);
-        m_counts.assign(std::size_t(target.width()) * target.height(), 0);
-        m_columns.resize(std::size_t(source.width()));
-        for (int x = 0; x < source.width(); ++x)
-            m_columns[std::size_t(x)] = int(qint64(x) * target.width() / source.width());
-    }
-    bool isNull() const { return m_image.isNull(); }
-
-    // Pixel i of rgba (4 bytes each) stands at column x0 + i * dx of row y.
-    void addRow(int y, const unsigned char* rgba, int count, int x0, int dx) {
-        if (m_sums.empty()) {
-            auto* line = reinterpret_cast<QRgb*>(m_image.scanLine(y));
-            for (int i = 0; i < count; ++i, rgba += 4)
-                line[x0 + i * dx] = qRgba(rgba[0], rgba[1], rgba[2], rgba[3]);
-            return;
-        }
-        const qint64 ty = qint64(y) * m_image.height() / m_source.height();
-        const std::size_t first = std::size_t(ty) * std::size_t(m_image.width());
-        for (int i = 0; i < count; ++i, rgba += 4) {
-            const std::size_t at = first + std::size_t(m_columns[std::size_t(x0 + i * dx)]);
-            quint64* sum = m_sums.data() + at * 4;
-            const unsigned a = rgba[3];
-            sum[0] += rgba[0] * a;
-            sum[1] += rgba[1] * a;
-            sum[2] += rgba[2] * a;
-            sum[3] += a;
-            ++m_counts[at];
-        }
-    }
-
-    QImage take() {
-        if (m_sums.empty())
-            return std::move(m_image);
-        for (int y = 0; y < m_image.height(); ++y) {
-            auto* line = reinterpret_cast<QRgb*>(m_image.scanLine(y));
-            const std::size_t first = std::size_t(y) * std::size_t(m_image.width());
-            for (int x = 0; x < m_image.width(); ++x) {
-                const quint64* sum = m_sums.data() + (first + std::size_t(x)) * 4;
-                const quint64 n = std::max<quint64>(1, m_counts[first + std::size_t(x)]);
-                line[x] = qRgba(int(sum[0] / (255 * n)), int(sum[1] / (255 * n)),
-                                int(sum[2] / (255 * n)), int(sum[3] / n));
-            }
-        }
-        m_sums = {};
-        m_counts = {};
-        return std::move(m_image);
-    }
-
-private:
-    QSize m_source;
-    QImage m_image;
-    std::vector<quint64> m_sums; // per target pixel: red, green and blue times alpha; alpha
-    std::vector<quint32> m_counts;
-    std::vector<int> m_columns;
-};
 
 struct PngSource {
     int fd;
@@ -593,6 +484,20 @@ Picture LoadPicture(const std::string& path) {
     };
     if (header.width > MaxSide || header.height > MaxSide)
         tooLarge();
+    // A progressive JPEG shown at an eighth of its size or less needs only each block's mean;
+    // so does one whose coefficients would cost more than a game's own memory, shown then a
+    // little soft.
+    const bool eighth = g_shownWidth > 0 && header.width >= 8 * qint64(g_shownWidth) &&
+                        header.height >= 8 * qint64(g_shownHeight);
+    bool blockMeans = false;
+    if (format == Format::Jpeg && g_shownWidth > 0 && header.frameHeader >= 0 &&
+        (eighth || header.decoderBytes > MaxCoefficientBytes)) {
+        const qint64 held = pictures::jpegDcBytes(bytes, header.frameHeader);
+        if (held >= 0) {
+            blockMeans = true;
+            header.decoderBytes = held;
+        }
+    }
     // Without a shown size, JPEG and PNG are decoded at full size too.
     if ((format == Format::Jpeg || format == Format::Png) && g_shownWidth <= 0)
         header.decoderBytes = std::max(header.decoderBytes, header.width * header.height * 4);
@@ -605,12 +510,18 @@ Picture LoadPicture(const std::string& path) {
     const bool larger =
         g_shownWidth > 0 && (size.width() > g_shownWidth || size.height() > g_shownHeight);
     auto image = std::make_shared<QImage>();
+    const QSize target = larger ? size.boundedTo(shown) : size;
     if (format == Format::Png) {
-        const QSize target = larger ? size.boundedTo(shown) : size;
         Shrinker shrinker(size, target);
         std::vector<unsigned char> row;
         if (!shrinker.isNull() && decodePngRows(fd, shrinker, row))
             *image = shrinker.take();
+    } else if (blockMeans) {
+        *image = pictures::decodeJpegDc(bytes, target);
+    } else if (format == Format::Gif) {
+        *image = pictures::decodeGif(bytes, size, target);
+    } else if (format == Format::Bmp && pictures::isIndexedBmp(bytes)) {
+        *image = pictures::decodeIndexedBmp(bytes, target);
     } else {
         QImageReader::setAllocationLimit(int(AllocationLimit / (1024 * 1024)));
         QImageReader reader(&file, QByteArray(kind.c_str()).toLower());
