@@ -147,7 +147,10 @@ Header pngHeader(Bytes& b, qint64 fileSize) {
         }
         const qint64 length = b.be32(pos);
         const bool ancillary = (b.at(pos + 4) & 0x20) != 0;
-        const std::string chunk = "\"" + chunkName(b, pos + 4) + "\" chunk";
+        // Appended, not concatenated: GCC 12 at -O3 takes the chain for an overlapping copy.
+        std::string chunk = "\"";
+        chunk += chunkName(b, pos + 4);
+        chunk += "\" chunk";
         if (length > 0x7FFFFFFF) {
             h.fault = "is damaged (its " + chunk + " claims " + std::to_string(length) +
                       " bytes, more than a PNG chunk can hold)";

@@ -70,13 +70,14 @@ QImage decodeIndexedBmp(Bytes& b, QSize target) {
     qint64 pos = b.le32(10);
     if (compression == 0) { // rows of indices packed from the high bit, padded to 4 bytes
         const qint64 stride = (qint64(width) * bits + 31) / 32 * 4;
-        for (; row < height; pos += stride) {
+        while (row < height) { // flush moves on to the next row
             for (int x = 0; x < width; ++x) {
                 const int byte = b.at(pos + qint64(x) * bits / 8);
                 const int shift = 8 - bits - (x * bits) % 8;
                 indices[std::size_t(x)] = uchar((byte >> shift) & ((1 << bits) - 1));
             }
             flush();
+            pos += stride;
         }
         return into.take();
     }
