@@ -9,10 +9,12 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QLayout>
 #include <QMainWindow>
 #include <QPixmap>
+#include <QPointer>
 
 #include <algorithm>
 #include <vector>
@@ -24,6 +26,14 @@ class FormWindow : public QMainWindow {
 public:
     std::function<void(QCloseEvent*)> onClose;
 
+    // Some window managers (xfwm4) activate every window they map, whatever it asks; this
+    // window hands an activation that comes just after its first show back to `to`. Timed by
+    // a clock read, not a timer, so an idle game still wakes only for its clock.
+    void handBackActivation(QWidget* to) {
+        m_handBackTo = to;
+        m_shown.start();
+    }
+
 protected:
     void closeEvent(QCloseEvent* event) override {
         if (onClose)
@@ -31,6 +41,20 @@ protected:
         else
             event->accept();
     }
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::WindowActivate && m_handBackTo) {
+            QWidget* to = m_handBackTo;
+            m_handBackTo = nullptr;
+            if (m_shown.elapsed() < HandBackMs)
+                to->activateWindow();
+        }
+        return QMainWindow::event(event);
+    }
+
+private:
+    static constexpr int HandBackMs = 1000;
+    QPointer<QWidget> m_handBackTo;
+    QElapsedTimer m_shown;
 };
 
 // Before the first show Qt knows no frame: the window manager is asked for it, so that the
@@ -76,11 +100,12 @@ std::vector<QWidget*> tabOrder(const QWidget* client) {
     return order;
 }
 
-bool otherFormVisible(const QWidget* window) {
+// Another form already on the screen, if any.
+QWidget* otherVisibleForm(const QWidget* window) {
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w != window && dynamic_cast<FormWindow*>(w) && w->isVisible())
-            return true;
-    return false;
+            return w;
+    return nullptr;
 }
 
 } // namespace
@@ -172,11 +197,15 @@ float Form::Height() const {
 
 void Form::Show() {
     // The first window shown takes the keys; one shown beside it does not take them away.
-    const bool beside = otherFormVisible(m_window.get());
-    m_window->setAttribute(Qt::WA_ShowWithoutActivating, beside);
-    m_window->show();
-    if (!beside)
-        m_window->activateWindow();
+    if (!m_window->isVisible()) {
+        QWidget* first = otherVisibleForm(m_window.get());
+        m_window->setAttribute(Qt::WA_ShowWithoutActivating, first != nullptr);
+        if (first)
+            static_cast<FormWindow*>(m_window.get())->handBackActivation(first);
+        m_window->show();
+        if (!first)
+            m_window->activateWindow();
+    }
     // A control of the window holds the focus: the one that had it, else the first.
     QWidget* held = m_window->focusWidget();
     const std::vector<QWidget*> order = tabOrder(m_client);

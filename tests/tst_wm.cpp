@@ -67,6 +67,12 @@ public:
         return r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
     }
 
+    // The window that has the keys, as the window manager says.
+    xcb_window_t activeWindow() {
+        const auto active = values(m_root, "_NET_ACTIVE_WINDOW");
+        return active.empty() ? xcb_window_t(XCB_WINDOW_NONE) : active.front();
+    }
+
     // A property of 32-bit values; empty when the window lacks it.
     std::vector<uint32_t> values(xcb_window_t w, const char* name) {
         const Reply<xcb_get_property_reply_t> r(xcb_get_property_reply(
@@ -357,6 +363,11 @@ void WmTest::realWindowManager() {
     QVERIFY2(qAbs(picture.x() - (centreX + gap)) <= 2, qPrintable(where));
     QVERIFY2(qAbs(board.y() + board.height() / 2.0 - centreY) <= 2, qPrintable(where));
     QVERIFY2(qAbs(picture.y() + picture.height() / 2.0 - centreY) <= 2, qPrintable(where));
+
+    // The board has the keys, also where the window manager activates each window it maps
+    // (xfwm4 did, and the picture window, shown last, took them).
+    QVERIFY2(waitUntil([&] { return x.activeWindow() == ids.at(BoardTitle); }, 3000),
+             qPrintable(QStringLiteral("active window 0x%1").arg(x.activeWindow(), 0, 16)));
 
     const QImage icon(QStringLiteral(":/icons/kelvoradx.xpm"));
     QCOMPARE(icon.size(), QSize(32, 32));
