@@ -160,13 +160,8 @@ QByteArray magick(const QString& options, const QString& to, const QString& then
     return p.readAllStandardOutput();
 }
 
-// An 8 x 4 BMP with 4-bit run-length data, written out by hand: ImageMagick writes no RLE4.
-// Rows go from the bottom: two blue rows, two red rows.
-QByteArray rle4Bmp() {
-    const QByteArray data("\x08\x22\0\0\x08\x22\0\0\x08\x11\0\0\x08\x11\0\0\0\x01", 18);
-    QByteArray palette(16 * 4, '\0');
-    palette.replace(4, 4, QByteArray("\0\0\xFF\0", 4)); // 1: red, as blue, green, red
-    palette.replace(8, 4, QByteArray("\xFF\0\0\0", 4)); // 2: blue
+// A BMP file with a 16-colour palette around 4-bit run-length data.
+QByteArray rle4BmpFile(int width, int height, const QByteArray& palette, const QByteArray& data) {
     QByteArray b("BM", 2);
     b += QByteArray(52, '\0');
     const auto le32 = [&b](int at, quint32 v) {
@@ -176,14 +171,24 @@ QByteArray rle4Bmp() {
     le32(2, quint32(54 + palette.size() + data.size()));
     le32(10, quint32(54 + palette.size()));
     le32(14, 40);
-    le32(18, 8);
-    le32(22, 4);
+    le32(18, quint32(width));
+    le32(22, quint32(height));
     putLe16(b, 26, 1);
     putLe16(b, 28, 4);
     le32(30, 2); // RLE4
     le32(34, quint32(data.size()));
     le32(46, 16);
     return b + palette + data;
+}
+
+// An 8 x 4 BMP with 4-bit run-length data, written out by hand: ImageMagick writes no RLE4.
+// Rows go from the bottom: two blue rows, two red rows.
+QByteArray rle4Bmp() {
+    const QByteArray data("\x08\x22\0\0\x08\x22\0\0\x08\x11\0\0\x08\x11\0\0\0\x01", 18);
+    QByteArray palette(16 * 4, '\0');
+    palette.replace(4, 4, QByteArray("\0\0\xFF\0", 4)); // 1: red, as blue, green, red
+    palette.replace(8, 4, QByteArray("\xFF\0\0\0", 4)); // 2: blue
+    return rle4BmpFile(8, 4, palette, data);
 }
 
 // A 600 x 400 BMP with 4-bit run-length data: in each row, stretches of runs of two
@@ -211,23 +216,7 @@ QByteArray largeRle4Bmp() {
     QByteArray palette;
     for (int i = 0; i < 16; ++i)
         palette.append(char(i * 16)).append(char(255 - i * 16)).append(char(i * 5)).append('\0');
-    QByteArray b("BM", 2);
-    b += QByteArray(52, '\0');
-    const auto le32 = [&b](int at, quint32 v) {
-        for (int i = 0; i < 4; ++i)
-            b[at + i] = char(v >> (8 * i));
-    };
-    le32(2, quint32(54 + palette.size() + data.size()));
-    le32(10, quint32(54 + palette.size()));
-    le32(14, 40);
-    le32(18, width);
-    le32(22, height);
-    putLe16(b, 26, 1);
-    putLe16(b, 28, 4);
-    le32(30, 2);
-    le32(34, quint32(data.size()));
-    le32(46, 16);
-    return b + palette + data;
+    return rle4BmpFile(width, height, palette, data);
 }
 
 // Reads rows from the top down: a BMP with the rows of a flipped picture and a negative height.
