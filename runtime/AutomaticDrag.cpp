@@ -101,16 +101,8 @@ private:
 
     void drop(QPoint windowPos) {
         cancel();
-        QWidget* target = targetAt(windowPos);
-        Control* control = target ? Control::fromWidget(target) : nullptr;
-        auto* button = dynamic_cast<CommandButton*>(control);
-        if (!button || !button->onDragDrop || !target->isEnabled())
-            return;
-        const QPoint local = target->mapFrom(m_label->window(), windowPos);
-        Control& source = m_source;
-        dispatch([&] {
-            button->onDragDrop(source, pixelsToTwips(local.x()), pixelsToTwips(local.y()));
-        });
+        if (QWidget* target = targetAt(windowPos))
+            dropOn(target, m_source, target->mapFrom(m_label->window(), windowPos));
     }
 
     // The control at a point of the label's window, walking up from child widgets (a button's
@@ -134,6 +126,20 @@ private:
 
 void setAutomaticDrag(QLabel* label, Control& source) {
     new AutomaticDrag(label, source);
+}
+
+CommandButton* dropTarget(const QWidget* widget) {
+    auto* button = dynamic_cast<CommandButton*>(Control::fromWidget(widget));
+    return button && button->onDragDrop ? button : nullptr;
+}
+
+bool dropOn(QWidget* target, Control& source, QPoint local) {
+    CommandButton* button = dropTarget(target);
+    if (!button || !target->isEnabled())
+        return false;
+    dispatch(
+        [&] { button->onDragDrop(source, pixelsToTwips(local.x()), pixelsToTwips(local.y())); });
+    return true;
 }
 
 } // namespace rt

@@ -2,10 +2,9 @@
 // focused button does not use travels up to the window's client area, where it is caught.
 #include "KeyboardDrop.h"
 
+#include "AutomaticDrag.h"
 #include "Controls.h"
 #include "QtSupport.h"
-#include "RuntimeError.h"
-#include "Twips.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -51,11 +50,6 @@ KeyboardDrop* dropIn(const QWidget* target) {
     return static_cast<KeyboardDrop*>(client->property(KeyboardDropProperty).value<QObject*>());
 }
 
-CommandButton* dropTarget(const QWidget* target) {
-    auto* button = dynamic_cast<CommandButton*>(Control::fromWidget(target));
-    return button && button->onDragDrop ? button : nullptr;
-}
-
 } // namespace
 
 void setKeyboardDrop(Control& source, char key, const std::string& action) {
@@ -74,14 +68,7 @@ KeyboardDropOffer keyboardDropOffer(const QWidget* target) {
 
 bool keyboardDrop(QWidget* target) {
     KeyboardDrop* drop = dropIn(target);
-    CommandButton* button = dropTarget(target);
-    if (!drop || !button || !target->isEnabled())
-        return false;
-    const QPoint middle = target->rect().center();
-    Control& source = drop->source;
-    dispatch(
-        [&] { button->onDragDrop(source, pixelsToTwips(middle.x()), pixelsToTwips(middle.y())); });
-    return true;
+    return drop && dropOn(target, drop->source, target->rect().center());
 }
 
 } // namespace rt
