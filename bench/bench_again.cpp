@@ -2,7 +2,8 @@
 // peak memory of a game after Again, each picture in a child process of its own.
 #include "board/Form1.h"
 #include "picture/Form2.h"
-#include "runtime/RuntimeError.h"
+#include "program/End.h"
+#include "program/ErrorReport.h"
 
 #include <QAction>
 #include <QApplication>

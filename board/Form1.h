@@ -5,8 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "runtime/Array.h"
-#include "runtime/Controls.h"
+#include "forms/ControlArray.h"
+#include "forms/Controls.h"
+#include "lang/Array2D.h"
 
 class Form2;
 

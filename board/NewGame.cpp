@@ -2,9 +2,9 @@
 // loaded afresh, the squares reset, both windows shown and the clock restarted.
 #include "Form1.h"
 
+#include "lang/Random.h"
 #include "picture/Form2.h"
 #include "picture/PicSets.h"
-#include "runtime/Random.h"
 
 using rt::Int16;
 

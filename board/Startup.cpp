@@ -2,12 +2,12 @@
 #include "Startup.h"
 #include "Form1.h"
 
+#include "forms/Screen.h"
 #include "picture/Form2.h"
 #include "picture/PicSets.h"
+#include "program/Application.h"
+#include "program/End.h"
 #include "resources/Icon.h"
-#include "runtime/Application.h"
-#include "runtime/RuntimeError.h"
-#include "runtime/Screen.h"
 
 using rt::Int16;
 

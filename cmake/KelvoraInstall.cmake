@@ -8,7 +8,7 @@
 # Exec= and Path= and the manual page's folders are written at configure time.
 
 include(${CMAKE_CURRENT_LIST_DIR}/KelvoraHardening.cmake)
-kelvora_harden(kelvora_runtime kelvora_game kelvoradx)
+kelvora_harden(kelvora_lang kelvora_pictures kelvora_program kelvora_forms kelvora_game kelvoradx)
 
 set(kelvora_app_id "io.github.kelvoradx.KelvoraDX")
 set(kelvora_demo_dir "${CMAKE_INSTALL_DATADIR}/kelvoradx/demo")

@@ -1,8 +1,8 @@
 // The list-file reader on any bytes: Open, three Line Inputs and Close as at start-up, checked
 // against a plain splitting of the same bytes. Only a missing line may end in a run-time
 // error; a crash, a leak or a line that differs may not.
-#include "runtime/FileInput.h"
-#include "runtime/RuntimeError.h"
+#include "lang/Open.h"
+#include "lang/RuntimeError.h"
 
 #include <stdlib.h>
 #include <unistd.h>

@@ -1,8 +1,8 @@
-// LoadPicture on any bytes, as the program calls it: written to a file, shown in an image
-// control of the picture window's size. A run-time error is a fine outcome; a crash, a leak, a
-// hang or a memory blow-up is not.
-#include "runtime/Picture.h"
-#include "runtime/RuntimeError.h"
+// The picture library's entry on any bytes, as the image control calls it: written to a file,
+// decoded for an image control of the picture window's size. A run-time error is a fine outcome; a
+// crash, a leak, a hang or a memory blow-up is not.
+#include "lang/RuntimeError.h"
+#include "pictures/PictureFile.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -47,7 +47,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char*** argv) {
     static QGuiApplication app(argc, args);
     // The decoders' complaints about broken data would drown the fuzzer's own output.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    rt::notePictureDisplaySize(ShownWidth, ShownHeight);
     return 0;
 }
 
@@ -56,10 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!f || std::fwrite(data, 1, size, f) != size || std::fclose(f))
         std::abort();
     try {
-        const rt::Picture picture = rt::LoadPicture(g_path);
+        const auto image = rt::pictures::decodeFile(g_path, QSize(ShownWidth, ShownHeight));
         // Never more pixels than shown: larger pictures are decoded at the shown size.
-        if (picture.isEmpty() || picture.image()->isNull() ||
-            picture.image()->width() > ShownWidth || picture.image()->height() > ShownHeight)
+        if (!image || image->isNull() || image->width() > ShownWidth ||
+            image->height() > ShownHeight)
             std::abort();
     } catch (const rt::RuntimeError&) {
     }

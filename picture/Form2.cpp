@@ -1,9 +1,9 @@
 // Layout, placement and closing of the picture window.
 #include "Form2.h"
 
+#include "forms/Screen.h"
+#include "program/End.h"
 #include "resources/Icon.h"
-#include "runtime/RuntimeError.h"
-#include "runtime/Screen.h"
 
 #include <string>
 

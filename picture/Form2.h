@@ -2,8 +2,8 @@
 // It holds no game data and takes no decisions; the board window drives its controls.
 #pragma once
 
-#include "runtime/Array.h"
-#include "runtime/Controls.h"
+#include "forms/ControlArray.h"
+#include "forms/Controls.h"
 
 class Form2 {
 public:

@@ -3,7 +3,7 @@
 #include "PicSets.h"
 
 #include "Form2.h"
-#include "runtime/FileInput.h"
+#include "lang/Open.h"
 
 namespace kelvora {
 

@@ -3,10 +3,12 @@
 #pragma once
 
 #include "board/Form1.h"
+#include "forms/Screen.h"
+#include "lang/Random.h"
 #include "picture/Form2.h"
-#include "runtime/Random.h"
-#include "runtime/RuntimeError.h"
-#include "runtime/Screen.h"
+#include "program/Dispatch.h"
+#include "program/End.h"
+#include "program/ErrorReport.h"
 
 #include <QAction>
 #include <QDir>

@@ -3,7 +3,7 @@
 // that only matters once its set is chosen.
 #include "TestSupport.h"
 
-#include "runtime/FileInput.h"
+#include "lang/Open.h"
 
 #include <QMainWindow>
 

@@ -1,8 +1,8 @@
 // The forms layer: checked 16-bit arithmetic, arrays, line input and run-time errors.
 #include "TestSupport.h"
 
-#include "runtime/FileInput.h"
-#include "runtime/Int16.h"
+#include "lang/Int16.h"
+#include "lang/Open.h"
 
 #include <QProcess>
 
