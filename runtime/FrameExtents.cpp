@@ -19,8 +19,9 @@ namespace rt {
 namespace {
 
 // Set on a window once the window manager was asked, so that a window manager that never
-// answers costs the wait only once.
+// answers costs the wait only once: what came of the question.
 constexpr const char* FrameAskedProperty = "rt.frameAsked";
+enum class Asked { No, NoFrame, Silent };
 // Long enough for a window manager that is busy for a moment, short enough not to be seen.
 constexpr auto AnswerTimeout = std::chrono::milliseconds(200);
 
@@ -68,28 +69,30 @@ std::pair<const uint32_t*, int> values(const xcb_get_property_reply_t* r) {
             xcb_get_property_value_length(r) / 4};
 }
 
+enum class Manager { None, Answers, Silent };
+
 // An EWMH window manager runs when the root names a check window that names itself; a stale
-// root property left by one that has gone names a window that is gone. It must also offer to
-// tell frame extents in advance.
-bool windowManagerAnswers(xcb_connection_t* c, xcb_window_t root, const Atoms& a) {
+// root property left by one that has gone names a window that is gone. It answers when it
+// offers to tell frame extents in advance.
+Manager windowManager(xcb_connection_t* c, xcb_window_t root, const Atoms& a) {
     const auto checkCookie = getProperty(c, root, a.atom[SupportingWmCheck], XCB_ATOM_WINDOW, 1);
     const auto supportedCookie = getProperty(c, root, a.atom[Supported], XCB_ATOM_ATOM, 4096);
     const auto check = reply(c, checkCookie);
     const auto supported = reply(c, supportedCookie);
     const auto [checkValue, checkCount] = values(check.get());
     if (checkCount != 1)
-        return false;
+        return Manager::None;
     const auto self =
         reply(c, getProperty(c, checkValue[0], a.atom[SupportingWmCheck], XCB_ATOM_WINDOW, 1));
     const auto [selfValue, selfCount] = values(self.get());
     if (selfCount != 1 || selfValue[0] != checkValue[0])
-        return false;
+        return Manager::None;
     const auto [atoms, count] = values(supported.get());
     for (int i = 0; i < count; ++i) {
         if (atoms[i] == a.atom[RequestFrameExtents])
-            return true;
+            return Manager::Answers;
     }
-    return false;
+    return Manager::Silent;
 }
 
 // Left, right, top, bottom, as the window manager wrote them on the window, if it has.
@@ -134,28 +137,34 @@ QMargins toLogical(QMargins device, qreal ratio) {
 
 } // namespace
 
-QMargins frameExtents(QWidget* window) {
+std::optional<QMargins> frameExtents(QWidget* window) {
     // Other platforms may offer the X11 interface too (offscreen does, for its GL), without
     // the window being an X11 window.
     if (QGuiApplication::platformName() != QLatin1String("xcb") || !window->isWindow())
-        return {};
+        return QMargins();
     const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     xcb_connection_t* c = x11 ? x11->connection() : nullptr;
     if (!c)
-        return {};
+        return QMargins();
     static const Atoms atoms = internAtoms(c);
     const auto id = xcb_window_t(window->winId());
     const qreal ratio = window->devicePixelRatioF();
     if (auto extents = readExtents(c, id, atoms))
         return toLogical(*extents, ratio);
-    if (window->property(FrameAskedProperty).toBool())
-        return {};
-    window->setProperty(FrameAskedProperty, true);
+    const auto asked = Asked(window->property(FrameAskedProperty).toInt());
+    if (asked != Asked::No)
+        return asked == Asked::Silent ? std::nullopt : std::optional<QMargins>(QMargins());
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    if (!windowManagerAnswers(c, root, atoms))
-        return {};
-    requestExtents(c, root, id, atoms);
-    return toLogical(awaitExtents(c, id, atoms).value_or(QMargins()), ratio);
+    const Manager manager = windowManager(c, root, atoms);
+    std::optional<QMargins> extents;
+    if (manager == Manager::None)
+        extents = QMargins();
+    if (manager == Manager::Answers) {
+        requestExtents(c, root, id, atoms);
+        extents = awaitExtents(c, id, atoms);
+    }
+    window->setProperty(FrameAskedProperty, int(extents ? Asked::NoFrame : Asked::Silent));
+    return extents ? std::optional<QMargins>(toLogical(*extents, ratio)) : std::nullopt;
 }
 
 } // namespace rt
