@@ -24,6 +24,9 @@ constexpr const char* FrameAskedProperty = "rt.frameAsked";
 enum class Asked { No, NoFrame, Silent };
 // Long enough for a window manager that is busy for a moment, short enough not to be seen.
 constexpr auto AnswerTimeout = std::chrono::milliseconds(200);
+// A window manager that let one question go unanswered (fluxbox lists the request and never
+// answers) is not asked again for the program's next window.
+bool g_managerSilent = false;
 
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
@@ -159,9 +162,10 @@ std::optional<QMargins> frameExtents(QWidget* window) {
     std::optional<QMargins> extents;
     if (manager == Manager::None)
         extents = QMargins();
-    if (manager == Manager::Answers) {
+    if (manager == Manager::Answers && !g_managerSilent) {
         requestExtents(c, root, id, atoms);
         extents = awaitExtents(c, id, atoms);
+        g_managerSilent = !extents;
     }
     window->setProperty(FrameAskedProperty, int(extents ? Asked::NoFrame : Asked::Silent));
     return extents ? std::optional<QMargins>(toLogical(*extents, ratio)) : std::nullopt;
