@@ -53,7 +53,8 @@ QRect primaryMonitor() {
     if (QGuiApplication::platformName() != QLatin1String("xcb") ||
         QGuiApplication::screens().size() != 1)
         return whole;
-    const std::optional<QRect> head = firstXineramaHead();
+    // Asked once: the windows are placed at start-up, and a round trip each time would slow it.
+    static const std::optional<QRect> head = firstXineramaHead();
     if (!head)
         return whole;
     // Qt scales a screen's size, not its origin; a head inside it is scaled from that origin.
