@@ -1,6 +1,7 @@
 // The real executable on a real X server: both windows stand where they should and look as
 // laid out. The screenshot is kept in the build tree for a person to look at.
 #include "TestSupport.h"
+#include "runtime/QtSupport.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -16,9 +17,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextLayout>
-
-#include <algorithm>
-#include <cmath>
 
 class ScreensTest : public QObject {
     Q_OBJECT
@@ -60,24 +58,12 @@ int darkPixels(const QImage& image, QRect area) {
     return n;
 }
 
-// The contrast of two colours, 1 to 21, as accessibility guidelines measure it.
-double contrastRatio(const QColor& a, const QColor& b) {
-    const auto luminance = [](const QColor& c) {
-        const auto linear = [](double v) {
-            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
-    };
-    const double la = luminance(a), lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
 // Pixels of a control's picture that stand out from its back colour: the strokes of its text.
 int readablePixels(const QImage& image, const QColor& back) {
     int n = 0;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
-            n += contrastRatio(image.pixelColor(x, y), back) >= 3.0 ? 1 : 0;
+            n += rt::contrastRatio(image.pixelColor(x, y), back) >= 3.0 ? 1 : 0;
     return n;
 }
 
@@ -286,7 +272,7 @@ void ScreensTest::midGamePicture() {
         const QColor back = w->palette().color(button ? QPalette::Button : QPalette::Window);
         // The red seconds keep their fixed colour, which reads less well on light cyan.
         const double needed = w == f.Label3.widget() ? 3.0 : 4.5;
-        QVERIFY2(contrastRatio(fore, back) >= needed, qPrintable(text));
+        QVERIFY2(rt::contrastRatio(fore, back) >= needed, qPrintable(text));
         QVERIFY2(readablePixels(w->grab().toImage(), back) > 10, qPrintable(text));
         // The message wraps inside its line; the rest stand on one line, their glyphs within.
         const QRect room = w->contentsRect();
@@ -295,12 +281,7 @@ void ScreensTest::midGamePicture() {
                                 ? metrics.boundingRect(room, Qt::TextWordWrap, text)
                                 : metrics.tightBoundingRect(text);
         QVERIFY2(needs.height() <= room.height() && needs.width() <= room.width(),
-                 qPrintable(QStringLiteral("%1: %2x%3 in %4x%5")
-                                .arg(text)
-                                .arg(needs.width())
-                                .arg(needs.height())
-                                .arg(room.width())
-                                .arg(room.height())));
+                 qPrintable(text));
     }
 }
 
