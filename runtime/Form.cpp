@@ -223,10 +223,13 @@ void Form::Show() {
             window->handBackActivation(first);
         // Placed with a frame taken as none: the frame as placed, to be put right once it is known.
         const QRect placed = window->geometry();
+        const bool guessed = window->placed && window->frameGuessed;
+        if (guessed)
+            placeAsLastFramed(window, placed, primaryMonitor());
         m_window->show();
         if (!first)
             m_window->activateWindow();
-        if (window->placed && window->frameGuessed)
+        if (guessed)
             placeFrameOnceMapped(window, placed, primaryMonitor());
         window->frameGuessed = false;
     }

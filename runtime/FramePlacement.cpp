@@ -92,6 +92,12 @@ std::optional<Framed> framed(xcb_connection_t* c, xcb_window_t window, xcb_atom_
     return Framed{frame, client};
 }
 
+// The frame around the window framed last, as margins about its client area: the same window
+// manager frames the program's next window alike. And whether it put that frame where the client
+// area was asked for (i3) rather than around it.
+std::optional<QMargins> g_lastFrame;
+bool g_framedWhereAsked = false;
+
 // One axis of grownAwayFromCentre: the new start of a span of `length` placed at [start, end).
 int growAway(int start, int end, int length, double centre) {
     if (end <= centre)
@@ -109,6 +115,16 @@ QRect grownAwayFromCentre(QRect placed, QSize size, QRect monitor) {
     const int x = growAway(placed.x(), placed.x() + placed.width(), size.width(), centreX);
     const int y = growAway(placed.y(), placed.y() + placed.height(), size.height(), centreY);
     return QRect(QPoint(x, y), size);
+}
+
+void placeAsLastFramed(QWidget* window, QRect placed, QRect monitor) {
+    if (!g_lastFrame)
+        return;
+    const QMargins m = *g_lastFrame;
+    const QRect wanted = grownAwayFromCentre(placed, placed.size().grownBy(m), monitor);
+    const QPoint to =
+        wanted.topLeft() + (g_framedWhereAsked ? QPoint() : QPoint(m.left(), m.top()));
+    window->move(to - (window->geometry().topLeft() - window->pos()));
 }
 
 void placeFrameOnceMapped(QWidget* window, QRect placed, QRect monitor) {
@@ -137,6 +153,9 @@ void placeFrameOnceMapped(QWidget* window, QRect placed, QRect monitor) {
     };
     const QRect frame = logical(device->frame);
     const QRect client = logical(device->client);
+    g_lastFrame = QMargins(client.left() - frame.left(), client.top() - frame.top(),
+                           frame.right() - client.right(), frame.bottom() - client.bottom());
+    g_framedWhereAsked = frame.topLeft() == window->geometry().topLeft() && frame != client;
     const QRect wanted = grownAwayFromCentre(placed, frame.size(), monitor);
     if (wanted.topLeft() == frame.topLeft())
         return;

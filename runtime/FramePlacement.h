@@ -14,6 +14,11 @@ namespace rt {
 // placed about the centre keep the gap between them.
 QRect grownAwayFromCentre(QRect placed, QSize size, QRect monitor);
 
+// Before the first show: places the window as if framed, and placed, like the window framed
+// last, so that under the same window manager it stands right from its first show. Nothing
+// before any window was framed.
+void placeAsLastFramed(QWidget* window, QRect placed, QRect monitor);
+
 // Waits, briefly and bounded, until the window manager has framed the just shown window, then
 // moves the window once so that its outer frame stands as `placed` grown away from the centre of
 // `monitor`. Both in logical pixels. Nothing happens off X11 or without a frame in time.
