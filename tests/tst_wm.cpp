@@ -283,7 +283,9 @@ public:
         QStringList args = windowManager.mid(1);
         if (windowManager.front() == QLatin1String("fluxbox")) {
             // Its style's wallpaper goes through a helper that, finding no image viewer, puts
-            // up a message window that takes the focus: the style is told to leave it.
+            // up a message window that takes the focus: the style is told to leave it. Its
+            // folder is made first, or the first start overwrites the settings with defaults.
+            QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral(".fluxbox")));
             QFile overlay(m_dir.filePath(QStringLiteral("fluxbox-overlay")));
             QFile init(m_dir.filePath(QStringLiteral("fluxbox-init")));
             QVERIFY(overlay.open(QIODevice::WriteOnly) && init.open(QIODevice::WriteOnly));
@@ -302,7 +304,11 @@ public:
             config.close();
             args << QStringLiteral("-c") << config.fileName();
         }
-        m_windowManager.setProcessEnvironment(m_env);
+        // A home of its own: what a window manager writes there on its first start (kwin,
+        // fluxbox, xfwm4 do) goes with the test.
+        QProcessEnvironment wmEnv = m_env;
+        wmEnv.insert(QStringLiteral("HOME"), m_dir.path());
+        m_windowManager.setProcessEnvironment(wmEnv);
         m_windowManager.setProcessChannelMode(QProcess::MergedChannels);
         m_windowManager.start(windowManager.front(), args);
         QVERIFY(m_windowManager.waitForStarted());
