@@ -1,13 +1,17 @@
 // The real executable on a real X server: both windows stand where they should and look as
 // laid out. The screenshot is kept in the build tree for a person to look at.
 #include "TestSupport.h"
+#include "detail/QtSupport.h"
 
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 #include <QProcess>
+#include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -21,6 +25,7 @@ private slots:
     void bothWindowsStandSideBySide();
     void japaneseMessagesRender();
     void realPointerPlaysAGame();
+    void midGamePicture_data();
     void midGamePicture();
     void errorBoxThenPromptExit();
 };
@@ -51,6 +56,28 @@ int darkPixels(const QImage& image, QRect area) {
         for (int x = area.left(); x <= area.right(); ++x)
             n += qGray(image.pixel(x, y)) < 100 ? 1 : 0;
     return n;
+}
+
+// Pixels of a control's picture that stand out from its back colour: the strokes of its text.
+int readablePixels(const QImage& image, const QColor& back) {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += rt::contrastRatio(image.pixelColor(x, y), back) >= 3.0 ? 1 : 0;
+    return n;
+}
+
+// A dark colour scheme as desktops offer it: light text on dark grounds.
+QPalette darkPalette() {
+    QPalette p;
+    const QColor ground(45, 45, 48), base(30, 30, 30), text(235, 235, 235);
+    p.setColor(QPalette::Window, ground);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, ground);
+    p.setColor(QPalette::ButtonText, text);
+    return p;
 }
 
 // Real X11 pointer input from outside the program, as a person's mouse gives it.
@@ -181,11 +208,24 @@ void ScreensTest::realPointerPlaysAGame() {
     QVERIFY(g.frozen());
 }
 
+void ScreensTest::midGamePicture_data() {
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("usual colours") << false;
+    // White window text: over the fixed light cyan it would vanish.
+    QTest::newRow("dark scheme") << true;
+}
+
 // Both windows in the middle of a game on the demo pictures, side by side as placed: the
-// picture shown in the README.
+// picture shown in the README. In any colour scheme every caption, count, flag, "Time", the
+// seconds and the message reads against its control's back colour and fits inside it.
 void ScreensTest::midGamePicture() {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         QSKIP("needs a real X server (run under xvfb-run)");
+    QFETCH(bool, dark);
+    const QPalette usual = QApplication::palette();
+    const auto restore = qScopeGuard([&] { QApplication::setPalette(usual); });
+    if (dark)
+        QApplication::setPalette(darkPalette());
     const std::vector<int> layout = {1, 5, 6, 18, 24};
     test::Game g;
     const QString demo = QStringLiteral(KELVORADX_DEMO_DIR "/");
@@ -213,10 +253,36 @@ void ScreensTest::midGamePicture() {
     painter.drawImage(margin + left.width() + gap, margin, right);
     painter.end();
     QDir().mkpath(QStringLiteral(KELVORADX_ARTIFACTS));
-    QVERIFY(shot.save(QStringLiteral(KELVORADX_ARTIFACTS "/mid-game.png")));
+    QVERIFY(shot.save(QStringLiteral(KELVORADX_ARTIFACTS "/mid-game%1.png")
+                          .arg(dark ? QStringLiteral("-dark") : QString())));
     QWidget* lastCover = g.f2().Shape1(19).widget();
     const QPoint inside = lastCover->mapTo(picture, lastCover->rect().center());
     QCOMPARE(right.pixelColor(inside), QColor(0, 0, 0));
+
+    const Form1& f = g.f1();
+    QCOMPARE(f.Label3.widget()->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    for (QWidget* w : {f.Label1.widget(), f.Label2.widget(), f.Label3.widget(), f.Label4.widget(),
+                       static_cast<QWidget*>(g.square(2)), static_cast<QWidget*>(g.square(12)),
+                       static_cast<QWidget*>(g.square(18))}) {
+        const bool button = qobject_cast<QPushButton*>(w);
+        const QString text =
+            button ? static_cast<QPushButton*>(w)->text() : static_cast<QLabel*>(w)->text();
+        const QColor fore =
+            w->palette().color(button ? QPalette::ButtonText : QPalette::WindowText);
+        const QColor back = w->palette().color(button ? QPalette::Button : QPalette::Window);
+        // The red seconds keep their fixed colour, which reads less well on light cyan.
+        const double needed = w == f.Label3.widget() ? 3.0 : 4.5;
+        QVERIFY2(rt::contrastRatio(fore, back) >= needed, qPrintable(text));
+        QVERIFY2(readablePixels(w->grab().toImage(), back) > 10, qPrintable(text));
+        // The message wraps inside its line; the rest stand on one line, their glyphs within.
+        const QRect room = w->contentsRect();
+        const QFontMetrics metrics(w->font());
+        const QRect needs = w == f.Label1.widget()
+                                ? metrics.boundingRect(room, Qt::TextWordWrap, text)
+                                : metrics.tightBoundingRect(text);
+        QVERIFY2(needs.height() <= room.height() && needs.width() <= room.width(),
+                 qPrintable(text));
+    }
 }
 
 // A failure at start-up on a real display: one box naming the file, and once it is dismissed

@@ -82,11 +82,17 @@ void Control::setBackColor(Color color) {
     pal.setColor(QPalette::Window, toQColor(color));
     m_widget->setPalette(pal);
     m_widget->setAutoFillBackground(true);
+    applyForeColor();
 }
 
 void Control::setForeColor(Color color) {
+    m_foreColor = color;
+    applyForeColor();
+}
+
+void Control::applyForeColor() {
     QPalette pal = m_widget->palette();
-    pal.setColor(QPalette::WindowText, toQColor(color));
+    pal.setColor(QPalette::WindowText, textColorOn(m_foreColor, pal.color(QPalette::Window)));
     m_widget->setPalette(pal);
 }
 

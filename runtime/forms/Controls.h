@@ -1,5 +1,6 @@
 // Windows and controls: thin facades over Qt widgets, sized in twips. A facade stores
-// nothing of its own; every property is read from and written to its widget.
+// nothing of its own but the fore colour as given; every property is read from and written to
+// its widget.
 #pragma once
 
 #include <functional>
@@ -50,6 +51,12 @@ protected:
     explicit Control(QWidget* widget);
 
     QWidget* m_widget;
+
+private:
+    // Kept as given: a colour of the scheme is drawn as such only where it reads against the
+    // back colour, which may be set after it.
+    Color m_foreColor = Color::windowText();
+    void applyForeColor();
 };
 
 class CommandButton : public Control {

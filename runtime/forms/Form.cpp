@@ -3,6 +3,8 @@
 
 #include "detail/Accessibility.h"
 #include "detail/FrameExtents.h"
+#include "detail/FramePlacement.h"
+#include "detail/Monitors.h"
 #include "detail/QtSupport.h"
 #include "detail/WidgetBinding.h"
 #include "forms/Twips.h"
@@ -27,6 +29,10 @@ namespace {
 class FormWindow : public QMainWindow {
 public:
     std::function<void(QCloseEvent*)> onClose;
+    // The window was placed while the window manager had not told its frame (taken as none):
+    // once the window is up, the frame is put where it was meant to stand.
+    bool placed = false;
+    bool frameGuessed = false;
 
     // Some window managers (xfwm4) activate every window they map, whatever it asks; this
     // window hands an activation that comes just after its first show back to `to`. Timed by
@@ -59,11 +65,19 @@ private:
     QElapsedTimer m_shown;
 };
 
+FormWindow* formWindow(QMainWindow* window) {
+    return static_cast<FormWindow*>(window);
+}
+
 // Before the first show Qt knows no frame: the window manager is asked for it, so that the
 // outer frame is right from the start. Once the window is up, Qt's own frame is the truth.
 QMargins frame(QMainWindow* window) {
-    if (!window->isVisible())
-        return frameExtents(window);
+    if (!window->isVisible()) {
+        const std::optional<QMargins> told = frameExtents(window);
+        if (!told)
+            formWindow(window)->frameGuessed = true;
+        return told.value_or(QMargins());
+    }
     const QRect outer = window->frameGeometry();
     const QRect inner = window->geometry();
     return QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
@@ -79,6 +93,7 @@ QPoint frameTopLeft(QMainWindow* window) {
 // window exists Qt asks the window manager to keep the client area where it is put (static
 // gravity). So the client area is put inside the frame the window manager will draw.
 void moveFrameTo(QMainWindow* window, QPoint topLeft) {
+    formWindow(window)->placed = true;
     const QMargins m = frame(window);
     const QPoint client = topLeft + QPoint(m.left(), m.top());
     window->move(client - (window->geometry().topLeft() - window->pos()));
@@ -126,7 +141,7 @@ Form::Form()
     accessibility::markClient(m_client);
     m_window->setCentralWidget(m_client);
     m_window->layout()->setSizeConstraint(QLayout::SetFixedSize);
-    static_cast<FormWindow*>(m_window.get())->onClose = [this](QCloseEvent* event) {
+    formWindow(m_window.get())->onClose = [this](QCloseEvent* event) {
         if (programEnded() || !onQueryUnload) {
             event->accept();
             return;
@@ -182,17 +197,20 @@ void Form::endLayout() {
     m_window->layout()->activate();
 }
 
+// Left and Top count from the primary monitor's top-left corner, wherever the monitor stands.
 float Form::Left() const {
-    return pixelsToTwips(frameTopLeft(m_window.get()).x());
+    return pixelsToTwips(frameTopLeft(m_window.get()).x() - primaryMonitor().x());
 }
 void Form::setLeft(float left) {
-    moveFrameTo(m_window.get(), QPoint(twipsToPixels(left), frameTopLeft(m_window.get()).y()));
+    const int x = twipsToPixels(left) + primaryMonitor().x();
+    moveFrameTo(m_window.get(), QPoint(x, frameTopLeft(m_window.get()).y()));
 }
 float Form::Top() const {
-    return pixelsToTwips(frameTopLeft(m_window.get()).y());
+    return pixelsToTwips(frameTopLeft(m_window.get()).y() - primaryMonitor().y());
 }
 void Form::setTop(float top) {
-    moveFrameTo(m_window.get(), QPoint(frameTopLeft(m_window.get()).x(), twipsToPixels(top)));
+    const int y = twipsToPixels(top) + primaryMonitor().y();
+    moveFrameTo(m_window.get(), QPoint(frameTopLeft(m_window.get()).x(), y));
 }
 float Form::Width() const {
     return pixelsToTwips(frameSize(m_window.get()).width());
@@ -206,11 +224,20 @@ void Form::Show() {
     if (!m_window->isVisible()) {
         QWidget* first = otherVisibleForm(m_window.get());
         m_window->setAttribute(Qt::WA_ShowWithoutActivating, first != nullptr);
+        FormWindow* window = formWindow(m_window.get());
         if (first)
-            static_cast<FormWindow*>(m_window.get())->handBackActivation(first);
+            window->handBackActivation(first);
+        // Placed with a frame taken as none: the frame as placed, to be put right once it is known.
+        const QRect placed = window->geometry();
+        const bool guessed = window->placed && window->frameGuessed;
+        if (guessed)
+            placeAsLastFramed(window, placed, primaryMonitor());
         m_window->show();
         if (!first)
             m_window->activateWindow();
+        if (guessed)
+            placeFrameOnceMapped(window, placed, primaryMonitor());
+        window->frameGuessed = false;
     }
     // A control of the window holds the focus: the one that had it, else the first.
     QWidget* held = m_window->focusWidget();

@@ -1,10 +1,8 @@
-// The primary screen's full size (not its work area), in twips.
+// The primary monitor's full size (not its work area), in twips.
 #include "forms/Screen.h"
 
+#include "detail/Monitors.h"
 #include "forms/Twips.h"
-
-#include <QGuiApplication>
-#include <QScreen>
 
 namespace rt::Screen {
 namespace {
@@ -12,8 +10,7 @@ float g_width = 0;
 float g_height = 0;
 
 QSize screenSize() {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    return screen ? screen->geometry().size() : QSize(0, 0);
+    return primaryMonitor().size();
 }
 } // namespace
 

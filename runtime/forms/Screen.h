@@ -1,4 +1,4 @@
-// The size of the screen, in twips.
+// The size of the screen, in twips: the primary monitor's, wherever it stands.
 #pragma once
 
 namespace rt::Screen {

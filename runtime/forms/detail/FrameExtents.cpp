@@ -21,6 +21,9 @@ namespace {
 
 // Long enough for a window manager that is busy for a moment, short enough not to be seen.
 constexpr auto AnswerTimeout = std::chrono::milliseconds(200);
+// A window manager that let one question go unanswered (fluxbox lists the request and never
+// answers) is not asked again for the program's next window.
+bool g_managerSilent = false;
 
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
@@ -66,28 +69,30 @@ std::pair<const uint32_t*, int> values(const xcb_get_property_reply_t* r) {
             xcb_get_property_value_length(r) / 4};
 }
 
+enum class Manager { None, Answers, Silent };
+
 // An EWMH window manager runs when the root names a check window that names itself; a stale
-// root property left by one that has gone names a window that is gone. It must also offer to
-// tell frame extents in advance.
-bool windowManagerAnswers(xcb_connection_t* c, xcb_window_t root, const Atoms& a) {
+// root property left by one that has gone names a window that is gone. It answers when it
+// offers to tell frame extents in advance.
+Manager windowManager(xcb_connection_t* c, xcb_window_t root, const Atoms& a) {
     const auto checkCookie = getProperty(c, root, a.atom[SupportingWmCheck], XCB_ATOM_WINDOW, 1);
     const auto supportedCookie = getProperty(c, root, a.atom[Supported], XCB_ATOM_ATOM, 4096);
     const auto check = reply(c, checkCookie);
     const auto supported = reply(c, supportedCookie);
     const auto [checkValue, checkCount] = values(check.get());
     if (checkCount != 1)
-        return false;
+        return Manager::None;
     const auto self =
         reply(c, getProperty(c, checkValue[0], a.atom[SupportingWmCheck], XCB_ATOM_WINDOW, 1));
     const auto [selfValue, selfCount] = values(self.get());
     if (selfCount != 1 || selfValue[0] != checkValue[0])
-        return false;
+        return Manager::None;
     const auto [atoms, count] = values(supported.get());
     for (int i = 0; i < count; ++i) {
         if (atoms[i] == a.atom[RequestFrameExtents])
-            return true;
+            return Manager::Answers;
     }
-    return false;
+    return Manager::Silent;
 }
 
 // Left, right, top, bottom, as the window manager wrote them on the window, if it has.
@@ -132,29 +137,38 @@ QMargins toLogical(QMargins device, qreal ratio) {
 
 } // namespace
 
-QMargins frameExtents(QWidget* window) {
+std::optional<QMargins> frameExtents(QWidget* window) {
     // Other platforms may offer the X11 interface too (offscreen does, for its GL), without
     // the window being an X11 window.
     if (QGuiApplication::platformName() != QLatin1String("xcb") || !window->isWindow())
-        return {};
+        return QMargins();
     const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     xcb_connection_t* c = x11 ? x11->connection() : nullptr;
     if (!c)
-        return {};
+        return QMargins();
     static const Atoms atoms = internAtoms(c);
     const auto id = xcb_window_t(window->winId());
     const qreal ratio = window->devicePixelRatioF();
     if (auto extents = readExtents(c, id, atoms))
         return toLogical(*extents, ratio);
-    // Asked once a window, so that a window manager that never answers costs the wait once.
-    if (bindingOf(window) && bindingOf(window)->frameAsked)
-        return {};
-    bind(window).frameAsked = true;
+    // What came of the question, kept so that one never answered costs the wait once.
+    const FrameQuestion asked =
+        bindingOf(window) ? bindingOf(window)->frameQuestion : FrameQuestion::NotAsked;
+    if (asked != FrameQuestion::NotAsked)
+        return asked == FrameQuestion::Unanswered ? std::nullopt
+                                                  : std::optional<QMargins>(QMargins());
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    if (!windowManagerAnswers(c, root, atoms))
-        return {};
-    requestExtents(c, root, id, atoms);
-    return toLogical(awaitExtents(c, id, atoms).value_or(QMargins()), ratio);
+    const Manager manager = windowManager(c, root, atoms);
+    std::optional<QMargins> extents;
+    if (manager == Manager::None)
+        extents = QMargins();
+    if (manager == Manager::Answers && !g_managerSilent) {
+        requestExtents(c, root, id, atoms);
+        extents = awaitExtents(c, id, atoms);
+        g_managerSilent = !extents;
+    }
+    bind(window).frameQuestion = extents ? FrameQuestion::NoFrame : FrameQuestion::Unanswered;
+    return extents ? std::optional<QMargins>(toLogical(*extents, ratio)) : std::nullopt;
 }
 
 } // namespace rt

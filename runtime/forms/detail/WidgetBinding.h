@@ -15,6 +15,9 @@ namespace rt {
 class Control;
 class KeyboardDrop;
 
+// What came of asking the window manager for a window's frame before its first show.
+enum class FrameQuestion { NotAsked, NoFrame, Unanswered };
+
 namespace accessibility {
 // How screen readers are shown a widget; None leaves it to Qt.
 enum class Role { None, Client, Window, Decoration, Graphic, Button, StatusLine, Notification };
@@ -27,7 +30,7 @@ struct WidgetBinding {
     QString blankName;                   // a button's name while its caption is empty
     QStringList announcement;            // a notification's latest words: name, then description
     QPointer<KeyboardDrop> keyboardDrop; // on a client area: what its drop key drops
-    bool frameAsked = false;             // on a window: the window manager was asked for its frame
+    FrameQuestion frameQuestion = FrameQuestion::NotAsked; // on a window
 };
 
 // The widget's record, made on first use; it lives as long as the widget.
