@@ -4,7 +4,7 @@
 
 #include "runtime/FileInput.h"
 #include "runtime/Picture.h"
-#include "runtime/PictureRows.h"
+#include "runtime/pictures/AreaScaler.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -715,12 +715,16 @@ void BadInputTest::ownDecodersShowWhatQtShows() {
     const QImage shown =
         g.f2().Image1.Picture().image()->convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QBuffer buffer(&content);
-    const QImage whole = QImageReader(&buffer).read().convertToFormat(QImage::Format_RGBA8888);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(true); // upright, as EXIF says
+    const QImage whole = reader.read().convertToFormat(QImage::Format_ARGB32);
     QVERIFY(!whole.isNull());
-    rt::pictures::Shrinker shrinker(whole.size(), shown.size());
+    rt::pictures::Budget budget(std::size_t(1) << 30);
+    rt::pictures::AreaScaler scaler(budget, whole.size(), shown.size());
     for (int y = 0; y < whole.height(); ++y)
-        shrinker.addRow(y, whole.constScanLine(y), whole.width(), 0, 1);
-    const QImage expected = shrinker.take().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        QVERIFY(
+            scaler.addRow(y, reinterpret_cast<const QRgb*>(whole.constScanLine(y)), whole.width()));
+    const QImage expected = scaler.take().convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QCOMPARE(expected.size(), shown.size());
     double sum = 0;
     for (int y = 0; y < shown.height(); ++y)
