@@ -1,10 +1,9 @@
-// LoadPicture on any bytes, as the program calls it: written to a file, shown in an image
-// control of the picture window's size. A run-time error is a fine outcome; a crash, a leak, a
-// hang or a memory blow-up is not.
-#include "runtime/Picture.h"
+// The picture library's entry on any bytes, as LoadPicture calls it: written to a file, decoded
+// for an image control of the picture window's size, through the same budget as in the game. A
+// run-time error is a fine outcome; a crash, a leak, a hang or a memory blow-up is not.
 #include "runtime/RuntimeError.h"
+#include "runtime/pictures/PictureFile.h"
 
-#include <QGuiApplication>
 #include <QImage>
 
 #include <stdlib.h>
@@ -31,7 +30,7 @@ void removeDir() {
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char*** argv) {
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char dir[] = "/tmp/kelvora-fuzz-picture-XXXXXX";
     if (!::mkdtemp(dir))
         std::abort();
@@ -39,15 +38,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char*** argv) {
     g_path = g_dir + "/picture";
     std::atexit(removeDir);
 
-    // Image plugins (JPEG, GIF) load through the application object; its own argument
-    // vector, so that Qt takes none of the fuzzer's options.
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char* args[] = {(*argv)[0], nullptr};
-    static QGuiApplication app(argc, args);
-    // The decoders' complaints about broken data would drown the fuzzer's own output.
+    // Qt's complaints (none are expected) would drown the fuzzer's own output.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    rt::notePictureDisplaySize(ShownWidth, ShownHeight);
     return 0;
 }
 
@@ -56,10 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!f || std::fwrite(data, 1, size, f) != size || std::fclose(f))
         std::abort();
     try {
-        const rt::Picture picture = rt::LoadPicture(g_path);
+        const auto image = rt::pictures::decodeFile(g_path, QSize(ShownWidth, ShownHeight));
         // Never more pixels than shown: larger pictures are decoded at the shown size.
-        if (picture.isEmpty() || picture.image()->isNull() ||
-            picture.image()->width() > ShownWidth || picture.image()->height() > ShownHeight)
+        if (!image || image->isNull() || image->width() > ShownWidth ||
+            image->height() > ShownHeight)
             std::abort();
     } catch (const rt::RuntimeError&) {
     }
