@@ -66,27 +66,44 @@ public:
         if (y < 0 || y >= m_source.height() || count < 0 || x0 < 0 || dx < 1 ||
             (count > 0 && std::int64_t(x0) + std::int64_t(count - 1) * dx >= m_source.width()))
             return false;
+        if (count == 0)
+            return true;
         if (m_sums.empty()) {
             auto* line = reinterpret_cast<QRgb*>(m_image.scanLine(y)) + x0;
             for (int i = 0; i < count; ++i)
                 line[std::size_t(i) * std::size_t(dx)] = argb[i];
             return true;
         }
+        // Neighbouring source pixels mostly share a target pixel: sum a run of them in
+        // registers, then add the run to the target pixel at once.
         const std::uint32_t rowPart = m_rowPart[std::size_t(y)];
         const std::uint32_t* columnPart = m_columnPart.data() + x0;
-        std::uint64_t* sums = m_sums.data();
-        std::uint32_t* counts = m_counts.data();
+        std::size_t current = rowPart + columnPart[0];
+        std::uint32_t red = 0, green = 0, blue = 0, alpha = 0, n = 0;
+        const auto flush = [&] {
+            std::uint64_t* sum = m_sums.data() + current * 4;
+            sum[0] += red;
+            sum[1] += green;
+            sum[2] += blue;
+            sum[3] += alpha;
+            m_counts[current] += n;
+        };
         for (int i = 0; i < count; ++i) {
             const std::size_t at = rowPart + columnPart[std::size_t(i) * std::size_t(dx)];
+            if (at != current) {
+                flush();
+                current = at;
+                red = green = blue = alpha = n = 0;
+            }
             const QRgb c = argb[i];
             const std::uint32_t a = qAlpha(c);
-            std::uint64_t* sum = sums + at * 4;
-            sum[0] += qRed(c) * a;
-            sum[1] += qGreen(c) * a;
-            sum[2] += qBlue(c) * a;
-            sum[3] += a;
-            ++counts[at];
+            red += qRed(c) * a;
+            green += qGreen(c) * a;
+            blue += qBlue(c) * a;
+            alpha += a;
+            ++n;
         }
+        flush();
         return true;
     }
 

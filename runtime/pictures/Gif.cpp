@@ -19,6 +19,9 @@ enum class Ending { None, EndCode, Terminator, FileEnd, BadCode };
 
 // The frame's LZW codes, sub-block by sub-block, unpacked into rows of indices. Index is a byte
 // for minimum code sizes up to 8; larger ones (up to 12, as browsers take) give wider literals.
+// Each code's string was output once before, at the start of the code before the one that made
+// it: it is copied from there while that is still in the window of recent output, and otherwise
+// unwound through the table of prefixes.
 template <class Index> class Lzw {
 public:
     Lzw(const Snapshot& b, std::int64_t pos, int minimumCodeSize, int width)
@@ -28,25 +31,27 @@ public:
         , m_clear(1 << minimumCodeSize)
         , m_minimum(minimumCodeSize)
         , m_width(width) {
-        for (int i = 0; i < 4096; ++i)
-            m_length[std::size_t(i)] = 1;
+        m_length.fill(1);
         reset();
+    }
+    static std::size_t windowSize(int width) {
+        return std::size_t(History) + 8 * std::size_t(width) + 4096 + Slack;
     }
 
     // The next row's indices, m_width of them, or null when the codes end before it is whole
     // (then ending() says how).
     const Index* nextRow() {
-        if (m_have > m_width) { // what the last string left beyond the last row
-            std::memmove(m_out.data(), m_out.data() + m_width,
-                         std::size_t(m_have - m_width) * sizeof(Index));
-            m_have -= m_width;
-        } else {
-            m_have = 0;
-        }
-        while (m_have < m_width)
+        if (m_handedOut)
+            m_rowStart += m_width;
+        m_handedOut = false;
+        while (m_have - m_rowStart < m_width) {
+            if (m_have + 4096 + Slack > std::int64_t(m_window.size()))
+                compact();
             if (!decodeCode())
                 return nullptr;
-        return m_out.data();
+        }
+        m_handedOut = true;
+        return m_window.data() + m_rowStart;
     }
     Ending ending() const { return m_ending; }
 
@@ -66,10 +71,24 @@ public:
     }
 
 private:
+    // Output kept before the current row for copying strings from, and room to copy 8 at once.
+    static constexpr int History = 32768;
+    static constexpr int Slack = 16;
+
     void reset() {
         m_codeSize = m_minimum + 1;
         m_next = m_clear + 2;
         m_previous = -1;
+    }
+
+    // Drops output older than History before the current row.
+    void compact() {
+        const std::int64_t drop = std::max<std::int64_t>(0, m_rowStart - History);
+        std::memmove(m_window.data(), m_window.data() + drop,
+                     std::size_t(m_have - drop) * sizeof(Index));
+        m_base += drop;
+        m_have -= drop;
+        m_rowStart -= drop;
     }
 
     // One code's string onto the end of the output; false at the end of the codes.
@@ -98,49 +117,67 @@ private:
             }
             if (code == m_clear + 1)
                 return end(Ending::EndCode);
-            Index* out = m_out.data() + m_have;
-            if (m_previous < 0) { // the first code after a clear is a literal
+            Index* out = m_window.data() + m_have;
+            const std::int64_t start = m_base + m_have; // of this string in the output
+            if (m_previous < 0) {                       // the first code after a clear is a literal
                 if (code > m_clear)
                     return end(Ending::BadCode);
                 *out = Index(code);
                 ++m_have;
-                m_previous = m_first = code;
+                m_previous = code;
+                m_previousStart = start;
                 return true;
             }
             int length;
-            if (code < m_next && code < 4096) {
+            if (code < m_clear) {
+                length = 1;
+                *out = Index(code);
+            } else if (code < m_next && code < 4096) {
                 length = m_length[std::size_t(code)];
-                int walk = code;
-                for (int i = length - 1; i > 0; --i) {
-                    out[i] = m_suffix[std::size_t(walk)];
-                    walk = m_prefix[std::size_t(walk)];
-                }
-                out[0] = Index(walk);
-                m_first = walk;
+                copyString(out, code, length);
             } else if (code == m_next && m_next < 4096) { // KwKwK: the last string and its start
                 length = m_length[std::size_t(m_previous)] + 1;
-                int walk = m_previous;
-                for (int i = length - 2; i > 0; --i) {
-                    out[i] = m_suffix[std::size_t(walk)];
-                    walk = m_prefix[std::size_t(walk)];
-                }
-                out[0] = Index(walk);
-                out[length - 1] = Index(walk);
-                m_first = walk;
+                const Index* from = m_window.data() + (m_previousStart - m_base);
+                for (int i = 0; i < length - 1; ++i) // from ends where out begins
+                    out[i] = from[i];
+                out[length - 1] = out[0];
             } else {
                 return end(Ending::BadCode);
             }
             m_have += length;
             if (m_next < 4096) {
-                m_prefix[std::size_t(m_next)] = std::uint16_t(m_previous);
-                m_suffix[std::size_t(m_next)] = Index(m_first);
-                m_length[std::size_t(m_next)] =
-                    std::uint16_t(m_length[std::size_t(m_previous)] + 1);
+                const std::size_t n = std::size_t(m_next);
+                m_prefix[n] = std::uint16_t(m_previous);
+                m_suffix[n] = out[0];
+                m_length[n] = std::uint16_t(m_length[std::size_t(m_previous)] + 1);
+                m_start[n] = m_previousStart;
                 if (++m_next == 1 << m_codeSize && m_codeSize < 12)
                     ++m_codeSize;
             }
             m_previous = code;
+            m_previousStart = start;
             return true;
+        }
+    }
+
+    void copyString(Index* out, int code, int length) {
+        const std::int64_t from = m_start[std::size_t(code)] - m_base;
+        if (from < 0) { // no longer in the window
+            int walk = code;
+            for (int i = length - 1; i > 0; --i) {
+                out[i] = m_suffix[std::size_t(walk)];
+                walk = m_prefix[std::size_t(walk)];
+            }
+            out[0] = Index(walk);
+            return;
+        }
+        const Index* source = m_window.data() + from; // ends at or before out
+        if (length * int(sizeof(Index)) <= 8) {
+            unsigned char eight[8];
+            std::memcpy(eight, source, 8);
+            std::memcpy(out, eight, 8);
+        } else {
+            std::memcpy(out, source, std::size_t(length) * sizeof(Index));
         }
     }
 
@@ -161,16 +198,20 @@ private:
     int m_codeSize = 0;
     int m_next = 0;
     int m_previous = -1;
-    int m_first = 0;
+    std::int64_t m_previousStart = 0;
     Ending m_ending = Ending::None;
-    // Each code's string is its prefix's string and one more index, m_length long (at most
-    // 4096); it is written straight into the output from its end back.
+    // Each code's string: its prefix's string and one more index, m_length long (at most
+    // 4096), found in the output at m_start.
     std::array<std::uint16_t, 4096> m_prefix{};
     std::array<Index, 4096> m_suffix{};
     std::array<std::uint16_t, 4096> m_length{};
-    // A row and the longest string that may run past it.
-    std::vector<Index> m_out = std::vector<Index>(std::size_t(m_width) + 4097);
-    int m_have = 0;
+    std::array<std::int64_t, 4096> m_start{};
+    // The output: rows handed out and the strings that run past them.
+    std::vector<Index> m_window = std::vector<Index>(windowSize(m_width));
+    std::int64_t m_base = 0; // where m_window[0] stands in the output
+    std::int64_t m_have = 0;
+    std::int64_t m_rowStart = 0;
+    bool m_handedOut = false;
 };
 
 // The frame row that the n-th row of an interlaced frame's data is: every 8th row from 0, every
@@ -220,7 +261,7 @@ void decodeFrame(Load& load, const Frame& f, const Buffer<QRgb>& palette, QRgb a
     for (int y = 0; y < height; ++y)
         if ((y < f.top || y >= f.top + f.height) && !into.addRow(y, row.data(), width))
             fail(damaged(Format::Gif));
-    load.budget.take(sizeof(Lzw<Index>) + (std::size_t(f.width) + 4097) * sizeof(Index));
+    load.budget.take(sizeof(Lzw<Index>) + Lzw<Index>::windowSize(f.width) * sizeof(Index));
     auto codes = std::make_unique<Lzw<Index>>(load.bytes, f.codes, f.minimumCodeSize, f.width);
     QRgb* frameRow = row.data() + f.left;
     const QRgb* colours = palette.data();
