@@ -207,15 +207,16 @@ void BM_GiflibDecode(benchmark::State& state) {
 // in milliseconds; 0 without Pillow.
 double pillowMs(const QString& path) {
     QProcess python;
-    python.start("python3", {"-c",
-                             "import sys, time\n"
-                             "from PIL import Image\n"
-                             "best = 1e9\n"
-                             "for _ in range(10):\n"
-                             "    t = time.perf_counter(); Image.open(sys.argv[1]).load()\n"
-                             "    best = min(best, time.perf_counter() - t)\n"
-                             "print(best * 1000)\n",
-                             path});
+    python.start("/usr/bin/python3",
+                 {"-c",
+                  "import sys, time\n"
+                  "from PIL import Image\n"
+                  "best = 1e9\n"
+                  "for _ in range(10):\n"
+                  "    t = time.perf_counter(); Image.open(sys.argv[1]).load()\n"
+                  "    best = min(best, time.perf_counter() - t)\n"
+                  "print(best * 1000)\n",
+                  path});
     if (!python.waitForFinished(120000) || python.exitCode() != 0)
         return 0;
     return python.readAllStandardOutput().trimmed().toDouble();
