@@ -46,7 +46,9 @@ QImage decodePng(Load& load);
 QImage decodeGif(Load& load);
 QImage decodeBmp(Load& load);
 QImage decodeJpeg(Load& load);
-// A progressive JPEG from its blocks' means; `frame` and `components` as the decode began.
-QImage decodeJpegBlockMeans(Load& load, QSize frame, int components, QSize target, int orientation);
+// A progressive JPEG from its blocks' means; `frame`, `components` and their colours (`rgb`, else
+// YCbCr or grey) as the decode began.
+QImage decodeJpegBlockMeans(Load& load, QSize frame, int components, bool rgb, QSize target,
+                            int orientation);
 
 } // namespace rt::pictures

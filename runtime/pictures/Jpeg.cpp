@@ -130,12 +130,15 @@ QImage decodeJpeg(Load& load) {
     // little soft.
     const bool eighth = !load.shown.isEmpty() && stored.width() >= 8 * shownStored.width() &&
                         stored.height() >= 8 * shownStored.height();
-    if (c.progressive_mode && !load.shown.isEmpty() && c.data_precision == 8 &&
-        (c.num_components == 1 || (c.num_components == 3 && c.jpeg_color_space != JCS_UNKNOWN)) &&
+    // Its colours as libjpeg reads them (YCbCr, or RGB by Adobe's marker or the components' ids).
+    if (c.progressive_mode && !c.arith_code && !load.shown.isEmpty() && c.data_precision == 8 &&
+        (c.num_components == 1 || (c.num_components == 3 && (c.jpeg_color_space == JCS_YCbCr ||
+                                                             c.jpeg_color_space == JCS_RGB))) &&
         (eighth || coefficientBytes(c) > MaxCoefficientBytes)) {
         const int components = c.num_components;
+        const bool rgb = c.jpeg_color_space == JCS_RGB;
         jpeg_destroy_decompress(&c);
-        return decodeJpegBlockMeans(load, stored, components, target, orientation);
+        return decodeJpegBlockMeans(load, stored, components, rgb, target, orientation);
     }
 
     // The largest scale that still gives at least the target's pixels.

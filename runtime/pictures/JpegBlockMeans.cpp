@@ -37,7 +37,6 @@ struct Frame {
     int hMax = 1, vMax = 1;
     int mcusWide = 0, mcusHigh = 0;
     std::vector<Component> components;
-    bool rgb = false; // Adobe's transform flag 0: the components are R, G and B
 };
 
 [[noreturn]] void unreadable() {
@@ -264,7 +263,7 @@ void decodeDcScan(const Snapshot& b, std::int64_t pos, const Frame& f,
 
 } // namespace
 
-QImage decodeJpegBlockMeans(Load& load, QSize frame, int components, QSize target,
+QImage decodeJpegBlockMeans(Load& load, QSize frame, int components, bool rgb, QSize target,
                             int orientation) {
     const Snapshot& b = load.bytes;
     Frame f;
@@ -316,9 +315,6 @@ QImage decodeJpegBlockMeans(Load& load, QSize frame, int components, QSize targe
             }
         } else if (marker == 0xDD) {
             restartInterval = int(b.be16(pos + 2));
-        } else if (marker == 0xEE && length >= 12 && b.at(pos + 2) == 'A' && b.at(pos + 3) == 'd' &&
-                   b.at(pos + 4) == 'o' && b.at(pos + 5) == 'b' && b.at(pos + 6) == 'e') {
-            f.rgb = b.at(pos + 13) == 0;
         } else if (marker == 0xDA) {
             // As libjpeg: a scan after the frame, of 1 to 4 different components of it, at
             // most 10 blocks to an MCU.
@@ -394,7 +390,7 @@ QImage decodeJpegBlockMeans(Load& load, QSize frame, int components, QSize targe
                 continue;
             }
             const int c0 = sample(0, x, y), c1 = sample(1, x, y), c2 = sample(2, x, y);
-            if (f.rgb) {
+            if (rgb) {
                 p = qRgb(c0, c1, c2);
                 continue;
             }
