@@ -33,8 +33,10 @@ public:
             QImage(target, copy ? QImage::Format_ARGB32 : QImage::Format_ARGB32_Premultiplied);
         if (m_image.isNull())
             throw OverBudget();
-        if (copy)
+        if (copy) { // a pixel no row gives stays transparent, never what the heap held
+            m_image.fill(0);
             return;
+        }
         const QSize turned = orientedSize(source, orientation);
         const std::int64_t tw = target.width(), th = target.height();
         const auto column = [&](std::int64_t x) { return std::uint32_t(x * tw / turned.width()); };
