@@ -582,7 +582,8 @@ void BadInputTest::exitsQuicklyWithAReport_data() {
 }
 
 // The real executable, started in a folder that fails it: a report on stderr naming the file
-// and the cause, exit status 1, no signal, no hang, and little memory whatever the file claims.
+// and the cause, exit status 1, no signal, no hang, and little memory whatever the file claims;
+// for a small file, within 2 s.
 void BadInputTest::exitsQuicklyWithAReport() {
     QFETCH(Bad, kind);
     QFETCH(QByteArray, content);
@@ -607,6 +608,8 @@ void BadInputTest::exitsQuicklyWithAReport() {
                  report.contains(cause),
              qPrintable(report));
     QVERIFY2(run.peakKB < 200 * 1024, qPrintable(QString("peak %1 kB").arg(run.peakKB)));
+    if (kind == Bad::Content && content.size() < 1024 * 1024)
+        QVERIFY2(run.seconds < 2, qPrintable(QString("a small file took %1 s").arg(run.seconds)));
     // The peak of a program that ended by itself counts the pages it was forked with: it can
     // only be told apart from a normal game's when the test process was smaller than that.
     if (kind == Bad::Content && content.size() < 1024 * 1024)
