@@ -1,10 +1,9 @@
-// The picture library's entry on any bytes, as the image control calls it: written to a file,
-// decoded for an image control of the picture window's size. A run-time error is a fine outcome; a
-// crash, a leak, a hang or a memory blow-up is not.
+// The picture library's entry on any bytes, as LoadPicture calls it: written to a file, decoded
+// for an image control of the picture window's size, through the same budget as in the game. A
+// run-time error is a fine outcome; a crash, a leak, a hang or a memory blow-up is not.
 #include "lang/RuntimeError.h"
 #include "pictures/PictureFile.h"
 
-#include <QGuiApplication>
 #include <QImage>
 
 #include <stdlib.h>
@@ -31,7 +30,7 @@ void removeDir() {
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char*** argv) {
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char dir[] = "/tmp/kelvora-fuzz-picture-XXXXXX";
     if (!::mkdtemp(dir))
         std::abort();
@@ -39,13 +38,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char*** argv) {
     g_path = g_dir + "/picture";
     std::atexit(removeDir);
 
-    // Image plugins (JPEG, GIF) load through the application object; its own argument
-    // vector, so that Qt takes none of the fuzzer's options.
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char* args[] = {(*argv)[0], nullptr};
-    static QGuiApplication app(argc, args);
-    // The decoders' complaints about broken data would drown the fuzzer's own output.
+    // Qt's complaints (none are expected) would drown the fuzzer's own output.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     return 0;
 }

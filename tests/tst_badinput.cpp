@@ -2,9 +2,9 @@
 // program with a report that names the file and the cause, quickly and in bounded memory.
 #include "TestSupport.h"
 
-#include "AreaScaler.h"
-#include "forms/Picture.h"
 #include "lang/Open.h"
+#include "forms/Picture.h"
+#include "AreaScaler.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QTemporaryFile>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -19,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -65,9 +67,9 @@ QImage pattern(QSize size) {
     return image;
 }
 
-// Qt writes no GIF, so this writes one: 128 colours, 8-bit codes with a clear code before
-// every 100 pixels, so that the code size never grows and each code is one byte.
-QByteArray gifBytes(QSize size) {
+// Qt writes no GIF, so this writes one: 128 colours, codes of minimumCodeSize + 1 bits, each a
+// colour as it is, with a clear code often enough that the code size never grows.
+QByteArray gifBytes(QSize size, int minimumCodeSize = 7) {
     QByteArray g("GIF89a");
     const auto le16 = [&g](int v) { g.append(char(v & 0xFF)).append(char(v >> 8)); };
     le16(size.width());
@@ -80,20 +82,84 @@ QByteArray gifBytes(QSize size) {
     le16(0);
     le16(size.width());
     le16(size.height());
-    g.append('\0').append(char(7)); // no local table; minimum code size 7
+    g.append('\0').append(char(minimumCodeSize)); // no local table
+    const int clear = 1 << minimumCodeSize, bitsPerCode = minimumCodeSize + 1;
     QByteArray codes;
+    quint32 bits = 0;
+    int count = 0;
+    const auto put = [&](int code) {
+        bits |= quint32(code) << count;
+        for (count += bitsPerCode; count >= 8; count -= 8, bits >>= 8)
+            codes.append(char(bits & 0xFF));
+    };
     const int pixels = size.width() * size.height();
     for (int i = 0; i < pixels; ++i) {
         if (i % 100 == 0)
-            codes.append(char(128));
-        codes.append(char((i % size.width() * 3 + i / size.width() * 5) % 128));
+            put(clear);
+        put((i % size.width() * 3 + i / size.width() * 5) % 128);
     }
-    codes.append(char(129));
+    put(clear + 1);
+    if (count > 0)
+        codes.append(char(bits & 0xFF));
     for (int at = 0; at < codes.size(); at += 255) {
         const QByteArray block = codes.mid(at, 255);
         g.append(char(block.size())).append(block);
     }
     return g.append('\0').append(char(0x3B));
+}
+
+// JPEG segments written by hand, for the shapes no encoder writes.
+QByteArray segment(int marker, const QByteArray& payload) {
+    QByteArray d(4, '\0');
+    d[0] = char(0xFF);
+    d[1] = char(marker);
+    putBe16(d, 2, int(payload.size()) + 2);
+    return d + payload;
+}
+// A frame header (SOF0 baseline, SOF2 progressive) of components 1, 2, ... sampled 1 x 1.
+QByteArray jpegFrame(int marker, int width, int height, int components) {
+    QByteArray p(6, '\0');
+    p[0] = 8;
+    putBe16(p, 1, height);
+    putBe16(p, 3, width);
+    p[5] = char(components);
+    for (int i = 1; i <= components; ++i)
+        p.append(char(i)).append(char(0x11)).append('\0');
+    return segment(marker, p);
+}
+// A scan of the components listed, of the DC coefficients only (as progressive files begin).
+QByteArray jpegScan(const QByteArray& components) {
+    QByteArray p(1, char(components.size()));
+    for (const char id : components)
+        p.append(id).append('\0');
+    return segment(0xDA, p.append('\0').append('\0').append('\0'));
+}
+// Tables: all quantisation steps 1; a DC table whose one code, a single 0 bit, means no change,
+// so that entropy-coded zero bytes are a flat grey picture.
+QByteArray jpegTables() {
+    QByteArray counts(17, '\0');
+    counts[1] = 1;
+    return segment(0xDB, QByteArray(65, '\1').replace(0, 1, QByteArray(1, '\0'))) +
+           segment(0xC4, counts + QByteArray(1, '\0'));
+}
+const QByteArray Soi("\xFF\xD8", 2), Eoi("\xFF\xD9", 2), Entropy(16, '\0');
+
+// Shapes an attacker makes: each once made the header walk and the decoder read different
+// pictures from the same file.
+QByteArray strayBytesBeforeFrame(int side) { // FF 00 between segments: no marker, libjpeg skips it
+    return Soi + jpegTables() + QByteArray("\xFF\x00\x00\x0A", 4) + jpegFrame(0xC2, side, side, 1) +
+           jpegScan("\x01") + Entropy + Eoi;
+}
+QByteArray scanOfFewerComponents() { // a baseline frame whose only scan holds one of three
+    return Soi + jpegTables() + jpegFrame(0xC0, 12000, 12000, 3) + jpegScan("\x01") + Entropy + Eoi;
+}
+QByteArray scanBeforeFrame() { // and a frame of 65535 x 65535 in an APP1 after the scan's data
+    return Soi + jpegTables() + jpegScan("\x01") + QByteArray("\x12\xFF\x00\x05", 4) +
+           segment(0xE1, jpegFrame(0xC2, 65535, 65535, 1)) + Eoi;
+}
+QByteArray dcScanListing(const QByteArray& components) { // after a first scan that is whole
+    return Soi + jpegTables() + jpegFrame(0xC2, 4000, 4000, 3) + jpegScan("\x01\x02\x03") +
+           Entropy + jpegScan(components) + Entropy + Eoi;
 }
 
 QByteArray pictureBytes(const char* format, QSize size = {320, 240}, bool progressive = false) {
@@ -321,6 +387,19 @@ void addPictureRows() {
     // Still too many pixels to go through, though a GIF is decoded a row at a time.
     row("GIF claiming 20000 x 20000", Bad::Content, claiming("GIF", 20000, 20000),
         "is too large (20000 x 20000 pixels)");
+    // Hostile JPEGs of under 200 bytes; once each cost 0.4 to 1.5 GB or seconds.
+    row("JPEG with FF 00 before a frame of 30000 x 30000", Bad::Content,
+        strayBytesBeforeFrame(30000), "is too large (30000 x 30000 pixels)");
+    row("baseline JPEG whose scan holds 1 of 3 components", Bad::Content, scanOfFewerComponents(),
+        "is too large (12000 x 12000 pixels)");
+    row("JPEG with a scan before its frame", Bad::Content, scanBeforeFrame(),
+        "is damaged (its JPEG data cannot be decoded)");
+    row("progressive JPEG with a DC scan of 255 components", Bad::Content,
+        dcScanListing(QByteArray(255, '\1')), "is damaged (its JPEG data cannot be decoded)");
+    row("progressive JPEG with a DC scan listing a component twice", Bad::Content,
+        dcScanListing("\x01\x02\x01"), "is damaged (its JPEG data cannot be decoded)");
+    row("GIF with LZW minimum code size 13", Bad::Content, gifBytes({16, 16}, 13),
+        "is damaged (its GIF data cannot be decoded)");
 }
 
 void addListRows() {
@@ -486,6 +565,7 @@ private slots:
     void oddButValidListFilesStart();
     void hugePictureIsDecodedAtTheShownSize();
     void gifScreenTallerThanItsFrameIsShownSize();
+    void pictureRewrittenWhileLoadingIsAPictureOrAReport();
 };
 
 // The size of Image1 in device pixels: no picture is kept larger than that.
@@ -502,7 +582,8 @@ void BadInputTest::exitsQuicklyWithAReport_data() {
 }
 
 // The real executable, started in a folder that fails it: a report on stderr naming the file
-// and the cause, exit status 1, no signal, no hang, and little memory whatever the file claims.
+// and the cause, exit status 1, no signal, no hang, and little memory whatever the file claims;
+// for a small file, within 2 s.
 void BadInputTest::exitsQuicklyWithAReport() {
     QFETCH(Bad, kind);
     QFETCH(QByteArray, content);
@@ -527,6 +608,8 @@ void BadInputTest::exitsQuicklyWithAReport() {
                  report.contains(cause),
              qPrintable(report));
     QVERIFY2(run.peakKB < 200 * 1024, qPrintable(QString("peak %1 kB").arg(run.peakKB)));
+    if (kind == Bad::Content && content.size() < 1024 * 1024)
+        QVERIFY2(run.seconds < 2, qPrintable(QString("a small file took %1 s").arg(run.seconds)));
     // The peak of a program that ended by itself counts the pages it was forked with: it can
     // only be told apart from a normal game's when the test process was smaller than that.
     if (kind == Bad::Content && content.size() < 1024 * 1024)
@@ -584,6 +667,10 @@ void BadInputTest::completePicturesLoad_data() {
     row("progressive JPEG", pictureBytes("JPEG", {320, 240}, true), none, none);
     row("JPEG with a video after EOI", pictureBytes("JPEG") + QByteArray(5000, 'v'), none, none);
     row("GIF", pictureBytes("GIF"), none, none);
+    // Browsers take minimum code sizes up to 12. Pixel (32, 12) has index 28, (32, 36) index 20.
+    for (const int size : {9, 12})
+        row(qPrintable(QString("GIF with LZW minimum code size %1").arg(size)),
+            gifBytes({64, 48}, size), QColor(56, 199, 28), QColor(40, 215, 20));
     row("BMP", pictureBytes("BMP"), none, none);
     // Kinds people have, as other programs write them.
     row("interlaced PNG", magick("-interlace PNG", "png24:-"), red, blue);
@@ -703,6 +790,12 @@ void BadInputTest::ownDecodersShowWhatQtShows_data() {
         << magick("-sampling-factor 2x1", "jpeg:-",
                   "jpegtran -restart 3 -scans " + scans.fileName(), photo)
         << blocks;
+    // Shown as EXIF says, turned or mirrored, as Qt's reader turns it.
+    for (int orientation = 1; orientation <= 8; ++orientation)
+        QTest::newRow(qPrintable(QString("JPEG, EXIF orientation %1").arg(orientation)))
+            << magick({}, "jpeg:-", QString("exiftool -Orientation#=%1 -o - -").arg(orientation),
+                      shapes)
+            << 2.0;
 }
 
 // Pictures that our own decoders read come out as Qt's whole-picture decode, shrunk the same way.
@@ -715,12 +808,16 @@ void BadInputTest::ownDecodersShowWhatQtShows() {
     const QImage shown =
         g.f2().Image1.Picture().image()->convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QBuffer buffer(&content);
-    const QImage whole = QImageReader(&buffer).read().convertToFormat(QImage::Format_RGBA8888);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(true); // upright, as EXIF says
+    const QImage whole = reader.read().convertToFormat(QImage::Format_ARGB32);
     QVERIFY(!whole.isNull());
-    rt::pictures::Shrinker shrinker(whole.size(), shown.size());
+    rt::pictures::Budget budget(std::size_t(1) << 30);
+    rt::pictures::AreaScaler scaler(budget, whole.size(), shown.size());
     for (int y = 0; y < whole.height(); ++y)
-        shrinker.addRow(y, whole.constScanLine(y), whole.width(), 0, 1);
-    const QImage expected = shrinker.take().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        QVERIFY(
+            scaler.addRow(y, reinterpret_cast<const QRgb*>(whole.constScanLine(y)), whole.width()));
+    const QImage expected = scaler.take().convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QCOMPARE(expected.size(), shown.size());
     double sum = 0;
     for (int y = 0; y < shown.height(); ++y)
@@ -748,6 +845,8 @@ void BadInputTest::largePicturesCostLittleMemory_data() {
         << magick("-monochrome", "bmp3:-", {}, "-size 2800x2800 pattern:checkerboard");
     QTest::newRow("BMP with RLE8 of 5000 x 5000")
         << magick("-type Palette -compress RLE", "bmp3:-", {}, large);
+    QTest::newRow("JPEG with FF 00 before a progressive frame of 14000 x 14000")
+        << strayBytesBeforeFrame(14000);
 }
 
 // A small file of many pixels is shown at the size of the image control without ever being
@@ -820,6 +919,65 @@ void BadInputTest::gifScreenTallerThanItsFrameIsShownSize() {
     const QSize shown = shownSize(g);
     QVERIFY2(image->width() <= shown.width() && image->height() <= shown.height(),
              qPrintable(QString("%1 x %2").arg(image->width()).arg(image->height())));
+}
+
+// A picture in a shared folder may change while the game reads it. Found with AddressSanitizer:
+// the decoders sized their buffers from one reading of the file and wrote by another. Now every
+// load works from one snapshot of the file, whatever is written to it meanwhile.
+void BadInputTest::pictureRewrittenWhileLoadingIsAPictureOrAReport() {
+    QTemporaryDir shared;
+    const QByteArray path = QFile::encodeName(shared.filePath("picture"));
+    const QByteArray gif = pictureBytes("GIF");
+    QByteArray wideGif = gif; // the same data under a screen and frame of other sides
+    putLe16(wideGif, 6, 2000);
+    putLe16(wideGif, 13 + 384 + 5, 2000);
+    const QList<QByteArray> versions = {gif,
+                                        wideGif,
+                                        pictureBytes("PNG"),
+                                        cutTo(gif, 0.5),
+                                        pictureBytes("JPEG"),
+                                        pictureBytes("BMP")};
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT, 0644);
+    QVERIFY(fd >= 0);
+    std::atomic<bool> stop = false;
+    std::thread writer([&] { // in place: the same file, rewritten and cut
+        for (int i = 0; !stop; ++i) {
+            const QByteArray& v = versions[i % versions.size()];
+            if (::pwrite(fd, v.constData(), std::size_t(v.size()), 0) < 0 ||
+                ::ftruncate(fd, v.size()) != 0)
+                break;
+        }
+    });
+    int pictures = 0, reports = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (std::chrono::steady_clock::now() < until) {
+        test::Game g;
+        g.writeListFile(path + "\r\n" + path + "\r\n" + path + "\r\n");
+        for (bool first = true; !g.endStatus && std::chrono::steady_clock::now() < until;
+             first = false) {
+            if (first)
+                g.start();
+            else
+                g.again();
+            if (!g.errors.empty())
+                break;
+            const QImage* image = g.f2().Image1.Picture().image();
+            QVERIFY(image && !image->isNull());
+            QVERIFY(image->width() <= shownSize(g).width());
+            ++pictures;
+        }
+        if (g.errors.empty())
+            continue;
+        ++reports;
+        QCOMPARE(g.errors.size(), std::size_t(1));
+        QCOMPARE(g.errors[0].kind(), rt::ErrorKind::InvalidPicture);
+        QVERIFY(g.errors[0].detail().rfind("picture \"" + path.toStdString() + "\": ", 0) == 0);
+    }
+    stop = true;
+    writer.join();
+    ::close(fd);
+    qInfo("%d pictures, %d reports", pictures, reports);
+    QVERIFY(pictures + reports > 10);
 }
 
 QTEST_MAIN(BadInputTest)

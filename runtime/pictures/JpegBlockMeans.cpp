@@ -1,7 +1,8 @@
-// Progressive JPEG pictures shown at an eighth of their size or less: only the DC coefficient of
-// each block (the block's mean) is decoded, from the DC scans; the AC scans are passed over. A
-// block's mean is its pixel at 1/8 scale, so this costs two bytes a block, where a full
-// progressive decode holds all 64 coefficients of every block.
+// Progressive JPEG pictures from their blocks' means: only the DC coefficient of each block is
+// decoded, from the DC scans; every scan's entropy-coded data is passed over to the next marker,
+// the way libjpeg finds markers. A block's mean is its pixel at 1/8 scale, so this costs two
+// bytes a block, where a full progressive decode holds all 64 coefficients of every block.
+#include "AreaScaler.h"
 #include "Formats.h"
 
 #include <array>
@@ -20,7 +21,7 @@ struct Component {
     int blocksHigh = 0;
     int usedWide = 0; // the blocks that hold the picture
     int usedHigh = 0;
-    std::vector<qint16> dc;
+    bool scanned = false;
 };
 
 // A DC Huffman table: codes of each length are consecutive, from the shortest.
@@ -36,14 +37,17 @@ struct Frame {
     int hMax = 1, vMax = 1;
     int mcusWide = 0, mcusHigh = 0;
     std::vector<Component> components;
-    bool rgb = false; // Adobe's transform flag 0: the components are R, G and B
 };
+
+[[noreturn]] void unreadable() {
+    fail(damaged(Format::Jpeg));
+}
 
 // The entropy-coded bytes of a scan as bits: FF 00 stands for FF; at a marker the bits run out
 // as zeros, and the marker stays unread.
 class BitReader {
 public:
-    BitReader(Bytes& b, qint64 pos)
+    BitReader(const Snapshot& b, std::int64_t pos)
         : m_b(b)
         , m_pos(pos) {}
 
@@ -82,8 +86,8 @@ public:
     }
 
 private:
-    Bytes& m_b;
-    qint64 m_pos;
+    const Snapshot& m_b;
+    std::int64_t m_pos;
     int m_byte = 0;
     int m_count = 0;
     bool m_exhausted = false;
@@ -99,27 +103,48 @@ int decodeSymbol(BitReader& r, const Huffman& t) {
     return 0; // not a code of the table: broken data, read as no change
 }
 
-// The offset of the marker that ends the entropy-coded data from pos.
-qint64 endOfScan(Bytes& b, qint64 pos) {
+// The offset of the marker that ends the entropy-coded data from pos, or -1 at the file's end.
+// As in libjpeg's entropy decoders, FF fill bytes may stand before a stuffed 00 or a restart.
+std::int64_t endOfScan(const Snapshot& b, std::int64_t pos) {
     for (;;) {
         pos = b.find(pos, 0xFF);
         if (pos < 0)
             return -1;
-        const int next = b.at(pos + 1);
+        std::int64_t at = pos;
+        while (b.at(at) == 0xFF)
+            ++at;
+        const int next = b.at(at);
+        if (next < 0)
+            return -1;
         if (next != 0x00 && (next < 0xD0 || next > 0xD7))
             return pos;
-        pos += 2;
+        pos = at + 1;
     }
 }
 
-bool readFrame(Bytes& b, qint64 at, Frame& f) {
+// The next marker from pos as libjpeg finds it: bytes before an FF are passed over, FF fill
+// bytes too, and FF 00 is no marker. Its code, with pos just after it; -1 at the file's end.
+int nextMarker(const Snapshot& b, std::int64_t& pos) {
+    for (;;) {
+        pos = b.find(pos, 0xFF);
+        if (pos < 0)
+            return -1;
+        while (b.at(pos) == 0xFF)
+            ++pos;
+        const int marker = b.at(pos++);
+        if (marker != 0x00)
+            return marker;
+    }
+}
+
+void readFrame(const Snapshot& b, std::int64_t at, std::int64_t end, Frame& f) {
     if (b.at(at + 2) != 8)
-        return false;
+        unreadable();
     f.height = int(b.be16(at + 3));
     f.width = int(b.be16(at + 5));
     const int count = b.at(at + 7);
-    if (f.width <= 0 || f.height <= 0 || (count != 1 && count != 3))
-        return false;
+    if (f.width <= 0 || f.height <= 0 || (count != 1 && count != 3) || at + 8 + 3 * count > end)
+        unreadable();
     for (int i = 0; i < count; ++i) {
         Component c;
         c.id = b.at(at + 8 + 3 * i);
@@ -127,7 +152,10 @@ bool readFrame(Bytes& b, qint64 at, Frame& f) {
         c.v = std::max(1, b.at(at + 9 + 3 * i) & 15);
         c.table = b.at(at + 10 + 3 * i) & 3;
         if (c.h > 4 || c.v > 4)
-            return false;
+            unreadable();
+        for (const Component& other : f.components)
+            if (other.id == c.id)
+                unreadable();
         f.hMax = std::max(f.hMax, c.h);
         f.vMax = std::max(f.vMax, c.v);
         f.components.push_back(c);
@@ -144,23 +172,23 @@ bool readFrame(Bytes& b, qint64 at, Frame& f) {
         c.usedWide = ((f.width * c.h + f.hMax - 1) / f.hMax + 7) / 8;
         c.usedHigh = ((f.height * c.v + f.vMax - 1) / f.vMax + 7) / 8;
     }
-    return true;
 }
 
-void readHuffman(Bytes& b, qint64 pos, qint64 end, std::array<Huffman, 4>& dcTables) {
+void readHuffman(const Snapshot& b, std::int64_t pos, std::int64_t end,
+                 std::array<Huffman, 4>& dcTables) {
     while (pos + 17 <= end) {
         const int kind = b.at(pos);
         std::array<int, 17> counts{};
         int total = 0;
         for (int i = 1; i <= 16; ++i)
-            total += counts[std::size_t(i)] = b.at(pos + i);
+            total += counts[std::size_t(i)] = std::max(0, b.at(pos + i));
         if (kind < 0 || total > 256)
-            return;
+            unreadable();
         if ((kind >> 4) == 0) {
             Huffman& t = dcTables[std::size_t(kind & 3)];
             t = Huffman{};
             for (int i = 0; i < total; ++i)
-                t.values[std::size_t(i)] = std::uint8_t(b.at(pos + 17 + i));
+                t.values[std::size_t(i)] = std::uint8_t(std::max(0, b.at(pos + 17 + i)));
             int code = 0, index = 0;
             for (int length = 1; length <= 16; ++length) {
                 const int n = counts[std::size_t(length)];
@@ -179,98 +207,107 @@ int extend(int value, int size) {
     return value < (1 << (size - 1)) ? value - (1 << size) + 1 : value;
 }
 
+using Means = Buffer<std::int16_t>;
+
 // One DC scan, first or refining, of the components listed.
-void decodeDcScan(Bytes& b, qint64 pos, Frame& f, const std::vector<Component*>& in,
+void decodeDcScan(const Snapshot& b, std::int64_t pos, const Frame& f,
+                  const std::vector<std::size_t>& in, std::vector<Means>& dc,
                   const std::vector<const Huffman*>& tables, int restartInterval, bool refine,
                   int shift) {
     BitReader r(b, pos);
-    std::vector<int> predictions(in.size(), 0);
+    std::array<int, 4> predictions{};
     const bool interleaved = in.size() > 1;
-    const int unitsWide = interleaved ? f.mcusWide : in[0]->usedWide;
-    const int unitsHigh = interleaved ? f.mcusHigh : in[0]->usedHigh;
+    const Component& only = f.components[in[0]];
+    const int unitsWide = interleaved ? f.mcusWide : only.usedWide;
+    const int unitsHigh = interleaved ? f.mcusHigh : only.usedHigh;
     const auto decodeBlock = [&](std::size_t i, int bx, int by) {
-        qint16& dc = in[i]->dc[std::size_t(by) * std::size_t(in[i]->blocksWide) + std::size_t(bx)];
+        const Component& c = f.components[in[i]];
+        std::int16_t& mean =
+            dc[in[i]][std::size_t(by) * std::size_t(c.blocksWide) + std::size_t(bx)];
         if (r.exhausted()) {
             if (!refine)
-                dc = qint16(std::clamp(predictions[i] * (1 << shift), -32768, 32767));
+                mean = std::int16_t(std::clamp(predictions[i] * (1 << shift), -32768, 32767));
             return;
         }
         if (refine) {
             if (r.bit())
-                dc = qint16(dc | (1 << shift));
+                mean = std::int16_t(mean | (1 << shift));
             return;
         }
         const int size = std::min(decodeSymbol(r, *tables[i]), 16);
         if (size > 0)
             predictions[i] += extend(r.bits(size), size);
         predictions[i] = std::clamp(predictions[i], -32768, 32767);
-        dc = qint16(std::clamp(predictions[i] * (1 << shift), -32768, 32767));
+        mean = std::int16_t(std::clamp(predictions[i] * (1 << shift), -32768, 32767));
     };
-    qint64 done = 0;
+    std::int64_t done = 0;
     for (int uy = 0; uy < unitsHigh; ++uy) {
         for (int ux = 0; ux < unitsWide; ++ux, ++done) {
             if (restartInterval > 0 && done > 0 && done % restartInterval == 0) {
                 r.restart();
-                std::fill(predictions.begin(), predictions.end(), 0);
+                predictions.fill(0);
             }
             if (!interleaved) {
                 decodeBlock(0, ux, uy);
                 continue;
             }
-            for (std::size_t i = 0; i < in.size(); ++i)
-                for (int v = 0; v < in[i]->v; ++v)
-                    for (int h = 0; h < in[i]->h; ++h)
-                        decodeBlock(i, ux * in[i]->h + h, uy * in[i]->v + v);
+            for (std::size_t i = 0; i < in.size(); ++i) {
+                const Component& c = f.components[in[i]];
+                for (int v = 0; v < c.v; ++v)
+                    for (int h = 0; h < c.h; ++h)
+                        decodeBlock(i, ux * c.h + h, uy * c.v + v);
+            }
         }
     }
 }
 
 } // namespace
 
-qint64 jpegDcBytes(Bytes& b, qint64 frameHeader) {
+QImage decodeJpegBlockMeans(Load& load, QSize frame, int components, bool rgb, QSize target,
+                            int orientation) {
+    const Snapshot& b = load.bytes;
     Frame f;
-    if (b.at(frameHeader + 1) != 0xC2 || !readFrame(b, frameHeader + 2, f))
-        return -1;
-    qint64 bytes = 0;
-    for (const Component& c : f.components)
-        bytes += qint64(c.blocksWide) * c.blocksHigh * 2;
-    return bytes + qint64(f.width + 7) / 8 * 4;
-}
-
-QImage decodeJpegDc(Bytes& b, QSize target) {
-    Frame f;
+    std::vector<Means> dc;
     std::array<Huffman, 4> dcTables;
     std::array<int, 4> quant{};
     std::array<bool, 4> quantSeen{};
-    std::vector<bool> scanned;
     int restartInterval = 0;
-    qint64 pos = 2;
+    std::int64_t pos = 2;
     for (;;) {
-        pos = b.find(pos, 0xFF);
-        if (pos < 0)
-            break;
-        while (b.at(pos) == 0xFF)
-            ++pos;
-        const int marker = b.at(pos++);
-        if (marker < 0 || marker == 0xD9)
+        const int marker = nextMarker(b, pos);
+        if (marker < 0)
+            fail(cutShort(Format::Jpeg));
+        if (marker == 0xD9)
             break;
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
             continue;
-        const qint64 length = b.be16(pos);
-        const qint64 end = pos + length;
-        if (marker == 0xC2 && f.components.empty()) {
-            if (!readFrame(b, pos, f))
-                return {};
-            for (Component& c : f.components)
-                c.dc.assign(std::size_t(c.blocksWide) * std::size_t(c.blocksHigh), 0);
-            scanned.assign(f.components.size(), false);
+        if (marker == 0xD8 || marker < 0xC0) // a second start, or a marker libjpeg does not know
+            unreadable();
+        if (!b.has(pos + 1))
+            fail(cutShort(Format::Jpeg));
+        const std::int64_t length = b.be16(pos);
+        const std::int64_t end = pos + length;
+        if (length < 2)
+            unreadable();
+        if (end > b.size())
+            fail(cutShort(Format::Jpeg));
+        const bool frameHeader =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frameHeader) {
+            // One frame, the one the decode began with.
+            if (marker != 0xC2 || !f.components.empty())
+                unreadable();
+            readFrame(b, pos, end, f);
+            if (QSize(f.width, f.height) != frame || int(f.components.size()) != components)
+                unreadable();
+            for (const Component& c : f.components)
+                dc.push_back(buffer<std::int16_t>(load.budget, std::size_t(c.blocksWide) *
+                                                                   std::size_t(c.blocksHigh)));
         } else if (marker == 0xC4) {
             readHuffman(b, pos + 2, end, dcTables);
         } else if (marker == 0xDB) {
-            for (qint64 at = pos + 2; at < end;) {
+            for (std::int64_t at = pos + 2; at < end;) {
                 const int kind = b.at(at);
-                if (kind < 0)
-                    break;
                 const int id = kind & 3;
                 quant[std::size_t(id)] = (kind >> 4) ? int(b.be16(at + 1)) : b.at(at + 1);
                 quantSeen[std::size_t(id)] = true;
@@ -278,88 +315,92 @@ QImage decodeJpegDc(Bytes& b, QSize target) {
             }
         } else if (marker == 0xDD) {
             restartInterval = int(b.be16(pos + 2));
-        } else if (marker == 0xEE && length >= 12 && b.at(pos + 2) == 'A' && b.at(pos + 3) == 'd' &&
-                   b.at(pos + 4) == 'o' && b.at(pos + 5) == 'b' && b.at(pos + 6) == 'e') {
-            f.rgb = b.at(pos + 13) == 0;
-        } else if (marker == 0xDA && !f.components.empty()) {
+        } else if (marker == 0xDA) {
+            // As libjpeg: a scan after the frame, of 1 to 4 different components of it, at
+            // most 10 blocks to an MCU.
             const int count = b.at(pos + 2);
-            std::vector<Component*> in;
+            if (f.components.empty() || count < 1 || count > 4 || length < 6 + 2 * count)
+                unreadable();
+            std::vector<std::size_t> in;
             std::vector<const Huffman*> tables;
+            int blocks = 0;
             for (int i = 0; i < count; ++i) {
                 const int id = b.at(pos + 3 + 2 * i);
-                for (std::size_t k = 0; k < f.components.size(); ++k) {
-                    Component& c = f.components[k];
-                    if (c.id != id)
-                        continue;
-                    if (!scanned[k]) {
-                        scanned[k] = true;
-                        c.quant = quantSeen[std::size_t(c.table)] ? quant[std::size_t(c.table)] : 1;
-                    }
-                    in.push_back(&c);
-                    tables.push_back(&dcTables[std::size_t(b.at(pos + 4 + 2 * i) >> 4 & 3)]);
-                    break;
+                std::size_t k = 0;
+                while (k < f.components.size() && f.components[k].id != id)
+                    ++k;
+                if (k == f.components.size() || std::find(in.begin(), in.end(), k) != in.end())
+                    unreadable();
+                Component& c = f.components[k];
+                if (!c.scanned) {
+                    c.scanned = true;
+                    c.quant = quantSeen[std::size_t(c.table)] ? quant[std::size_t(c.table)] : 1;
                 }
+                in.push_back(k);
+                tables.push_back(&dcTables[std::size_t(b.at(pos + 4 + 2 * i) >> 4 & 3)]);
+                blocks += c.h * c.v;
             }
-            const qint64 after = pos + 3 + 2 * qint64(count);
+            if (count > 1 && blocks > 10)
+                unreadable();
+            const std::int64_t after = pos + 3 + 2 * std::int64_t(count);
             const int start = b.at(after), approximation = b.at(after + 2);
             const bool refine = (approximation >> 4) != 0;
             const bool usable =
-                !in.empty() && int(in.size()) == count &&
                 std::all_of(tables.begin(), tables.end(),
                             [refine](const Huffman* t) { return refine || t->defined; });
             // A component has at most 14 DC scans (the first, then one a bit); a file with
             // more would only cost time.
-            const bool fresh = std::all_of(in.begin(), in.end(),
-                                           [](const Component* c) { return c->dcScans < 14; });
-            for (Component* c : in)
-                c->dcScans += start == 0;
+            bool fresh = true;
+            for (std::size_t k : in)
+                fresh = fresh && f.components[k].dcScans < 14;
+            for (std::size_t k : in)
+                f.components[k].dcScans += start == 0;
             if (start == 0 && usable && fresh)
-                decodeDcScan(b, end, f, in, tables, restartInterval, refine, approximation & 15);
+                decodeDcScan(b, end, f, in, dc, tables, restartInterval, refine,
+                             approximation & 15);
             pos = endOfScan(b, end);
             if (pos < 0)
-                break;
+                fail(cutShort(Format::Jpeg));
             continue;
         }
         pos = end;
     }
     if (f.components.empty())
-        return {};
+        unreadable();
 
     // Each block's mean as one pixel; chroma of a subsampled picture stands for each of the
     // blocks it covers.
     const QSize size((f.width + 7) / 8, (f.height + 7) / 8);
-    Shrinker into(size, size.boundedTo(target));
-    if (into.isNull())
-        return {};
-    std::vector<unsigned char> row(std::size_t(size.width()) * 4);
-    const auto sample = [&f](const Component& c, int x, int y) {
+    AreaScaler into(load.budget, size, orientedSize(size, orientation).boundedTo(target),
+                    orientation);
+    Buffer<QRgb> row = buffer<QRgb>(load.budget, std::size_t(size.width()));
+    const auto sample = [&f, &dc](std::size_t k, int x, int y) {
+        const Component& c = f.components[k];
         const int bx = std::min(x * c.h / f.hMax, c.blocksWide - 1);
         const int by = std::min(y * c.v / f.vMax, c.blocksHigh - 1);
-        const int dc = c.dc[std::size_t(by) * std::size_t(c.blocksWide) + std::size_t(bx)];
-        return std::clamp(int(std::lround(dc * c.quant / 8.0)) + 128, 0, 255);
+        const int mean = dc[k][std::size_t(by) * std::size_t(c.blocksWide) + std::size_t(bx)];
+        return std::clamp(int(std::lround(mean * c.quant / 8.0)) + 128, 0, 255);
     };
     for (int y = 0; y < size.height(); ++y) {
         for (int x = 0; x < size.width(); ++x) {
-            unsigned char* p = row.data() + std::size_t(x) * 4;
-            p[3] = 255;
+            QRgb& p = row[std::size_t(x)];
             if (f.components.size() == 1) {
-                p[0] = p[1] = p[2] = uchar(sample(f.components[0], x, y));
+                const int grey = sample(0, x, y);
+                p = qRgb(grey, grey, grey);
                 continue;
             }
-            const int c0 = sample(f.components[0], x, y), c1 = sample(f.components[1], x, y),
-                      c2 = sample(f.components[2], x, y);
-            if (f.rgb) {
-                p[0] = uchar(c0);
-                p[1] = uchar(c1);
-                p[2] = uchar(c2);
+            const int c0 = sample(0, x, y), c1 = sample(1, x, y), c2 = sample(2, x, y);
+            if (rgb) {
+                p = qRgb(c0, c1, c2);
                 continue;
             }
             const double cb = c1 - 128, cr = c2 - 128;
-            p[0] = uchar(std::clamp(int(std::lround(c0 + 1.402 * cr)), 0, 255));
-            p[1] = uchar(std::clamp(int(std::lround(c0 - 0.344136 * cb - 0.714136 * cr)), 0, 255));
-            p[2] = uchar(std::clamp(int(std::lround(c0 + 1.772 * cb)), 0, 255));
+            p = qRgb(std::clamp(int(std::lround(c0 + 1.402 * cr)), 0, 255),
+                     std::clamp(int(std::lround(c0 - 0.344136 * cb - 0.714136 * cr)), 0, 255),
+                     std::clamp(int(std::lround(c0 + 1.772 * cb)), 0, 255));
         }
-        into.addRow(y, row.data(), size.width(), 0, 1);
+        if (!into.addRow(y, row.data(), size.width()))
+            unreadable();
     }
     return into.take();
 }
