@@ -2,8 +2,8 @@
 // decoded by us against giflib's and Pillow's full decode, and the peak memory of a game after
 // Again, each picture in a child process of its own.
 #include "board/Form1.h"
-#include "picture/Form2.h"
 #include "lang/RuntimeError.h"
+#include "picture/Form2.h"
 #include "pictures/PictureFile.h"
 
 #include <QAction>

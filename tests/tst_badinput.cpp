@@ -2,9 +2,9 @@
 // program with a report that names the file and the cause, quickly and in bounded memory.
 #include "TestSupport.h"
 
-#include "lang/Open.h"
-#include "forms/Picture.h"
 #include "AreaScaler.h"
+#include "forms/Picture.h"
+#include "lang/Open.h"
 
 #include <QBuffer>
 #include <QImageReader>
