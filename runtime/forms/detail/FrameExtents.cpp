@@ -2,6 +2,7 @@
 #include "FrameExtents.h"
 
 #include "WidgetBinding.h"
+#include "XcbReply.h"
 
 #include <QGuiApplication>
 #include <QWidget>
@@ -24,11 +25,6 @@ constexpr auto AnswerTimeout = std::chrono::milliseconds(200);
 // A window manager that let one question go unanswered (fluxbox lists the request and never
 // answers) is not asked again for the program's next window.
 bool g_managerSilent = false;
-
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
 
 enum AtomName { SupportingWmCheck, Supported, RequestFrameExtents, FrameExtentsAtom, AtomCount };
 

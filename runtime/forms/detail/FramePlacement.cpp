@@ -3,6 +3,8 @@
 // exists, and the window moved once.
 #include "FramePlacement.h"
 
+#include "XcbReply.h"
+
 #include <QGuiApplication>
 #include <QWidget>
 
@@ -22,11 +24,6 @@ namespace {
 // Long enough for a window manager to frame a window it has just been asked to map, short
 // enough that a window manager that never frames it does not hold up the start.
 constexpr auto FrameTimeout = std::chrono::milliseconds(400);
-
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
 
 xcb_atom_t frameExtentsAtom(xcb_connection_t* c) {
     static constexpr const char Name[] = "_NET_FRAME_EXTENTS";

@@ -2,6 +2,8 @@
 // Xinerama.
 #include "Monitors.h"
 
+#include "XcbReply.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -15,11 +17,6 @@
 
 namespace rt {
 namespace {
-
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
 
 // The first head, in device pixels, where Xinerama is active with more than one head.
 std::optional<QRect> firstXineramaHead() {
