@@ -1,21 +1,44 @@
-// BMP pictures, read and decoded in one pass a row at a time into the area scaler: up to 256
-// colours uncompressed or run-length (RLE8, RLE4), and 16, 24 or 32 bits a pixel, with or
-// without bit fields. Pixels the run-length data skips take the palette's first colour.
+// BMP pictures, read and decoded in one pass as the stream comes, a row at a time into the area
+// scaler: up to 256 colours uncompressed or run-length (RLE8, RLE4), and 16, 24 or 32 bits a
+// pixel, with or without bit fields. Pixels the run-length data skips take the palette's first
+// colour.
 #include "AreaScaler.h"
+#include "ByteOrder.h"
 #include "Formats.h"
 
+#include <array>
 #include <bit>
 
 namespace rt::pictures {
 namespace {
 
+const char* const Name = "BMP";
+
+// The compression field of the info header.
+enum Compression : std::uint32_t {
+    Uncompressed = 0,
+    Rle8 = 1,
+    Rle4 = 2,
+    BitFields = 3,
+    AlphaBitFields = 6,
+};
+
+// The file header, then the info header: its size tells its kind.
+constexpr int FileHeaderBytes = 14;
+constexpr std::uint32_t CoreHeaderBytes = 12; // the oldest: 16-bit sides, 3-byte colours
+constexpr std::uint32_t InfoHeaderBytes = 40;
+// What is read before the pixels at most: the largest header, bit masks and 256 colours.
+constexpr std::size_t MostBeforePixels = FileHeaderBytes + 124 + 16 + 256 * 4;
+
 struct Header {
-    std::int64_t offset;      // of the pixel data
-    std::uint32_t headerSize; // 12 for the oldest header: 16-bit sides, 3-byte colours
-    int width, height;        // height as drawn
+    std::int64_t offset; // of the pixel data
+    std::uint32_t headerSize;
+    int width, height; // height as drawn
     bool topDown;
     int bits;
-    std::uint32_t compression; // 0 none, 1 RLE8, 2 RLE4, 3 and 6 bit fields
+    std::uint32_t compression;
+    std::array<std::uint32_t, 4> masks; // red, green, blue, alpha for bit fields
+    std::array<QRgb, 256> palette;
 };
 
 // A colour channel given by a bit mask, as 0-255.
@@ -33,7 +56,7 @@ struct Channel {
 };
 
 [[noreturn]] void unreadable() {
-    fail(damaged(Format::Bmp));
+    fail(damaged(Name));
 }
 
 void addRow(AreaScaler& into, const Header& h, int stored, const QRgb* row) {
@@ -43,25 +66,27 @@ void addRow(AreaScaler& into, const Header& h, int stored, const QRgb* row) {
 
 // Rows of 16, 24 or 32 bits a pixel, padded to 4 bytes.
 void decodeDirect(Load& load, const Header& h, AreaScaler& into) {
-    const Snapshot& b = load.bytes;
     std::uint32_t red = 0, green = 0, blue = 0, alpha = 0;
-    if (h.compression == 3 || h.compression == 6) {
-        red = b.le32(54);
-        green = b.le32(58);
-        blue = b.le32(62);
-        if (h.compression == 6 || h.headerSize >= 56)
-            alpha = b.le32(66);
+    if (h.compression == BitFields || h.compression == AlphaBitFields) {
+        red = h.masks[0];
+        green = h.masks[1];
+        blue = h.masks[2];
+        if (h.compression == AlphaBitFields || h.headerSize >= 56)
+            alpha = h.masks[3];
     } else if (h.bits == 16) {
         red = 0x7C00, green = 0x03E0, blue = 0x001F;
     } else {
         red = 0xFF0000, green = 0xFF00, blue = 0xFF;
     }
     const Channel r(red), g(green), bl(blue), a(alpha);
-    const std::int64_t stride = (std::int64_t(h.width) * h.bits + 31) / 32 * 4;
+    const std::int64_t stride = paddedRowBytes(h.width, h.bits);
     const int bytes = h.bits / 8;
     Buffer<QRgb> row = buffer<QRgb>(load.budget, std::size_t(h.width));
+    Buffer<unsigned char> stored = buffer<unsigned char>(load.budget, std::size_t(stride));
     for (int y = 0; y < h.height; ++y) {
-        const unsigned char* p = b.data() + h.offset + y * stride;
+        if (load.in.read(stored.data(), stored.size()) != stored.size())
+            fail(cutShort(Name));
+        const unsigned char* p = stored.data();
         for (int x = 0; x < h.width; ++x, p += bytes) {
             std::uint32_t pixel = p[0] | std::uint32_t(p[1]) << 8;
             if (bytes > 2)
@@ -78,18 +103,8 @@ void decodeDirect(Load& load, const Header& h, AreaScaler& into) {
 // Up to 256 colours, uncompressed or run-length. Rows come bottom first (unless the height is
 // negative); each is handed on once it is done, rows jumped over as the first colour.
 void decodeIndexed(Load& load, const Header& h, AreaScaler& into) {
-    const Snapshot& b = load.bytes;
-    const bool core = h.headerSize == 12;
-    Buffer<QRgb> palette = buffer<QRgb>(load.budget, 256, qRgb(0, 0, 0));
-    const std::uint32_t used = core ? 0 : b.le32(46);
-    const std::size_t colours =
-        used == 0 ? std::size_t(1) << h.bits : std::min<std::size_t>(used, 256);
-    for (std::size_t i = 0; i < colours; ++i) {
-        const std::int64_t at = 14 + std::int64_t(h.headerSize) + std::int64_t(i) * (core ? 3 : 4);
-        if (b.has(at + 2))
-            palette[i] = qRgb(b.at(at + 2), b.at(at + 1), b.at(at));
-    }
-
+    Stream& in = load.in;
+    const auto& palette = h.palette;
     Buffer<unsigned char> indices = buffer<unsigned char>(load.budget, std::size_t(h.width));
     Buffer<QRgb> row = buffer<QRgb>(load.budget, std::size_t(h.width));
     int stored = 0;
@@ -107,29 +122,29 @@ void decodeIndexed(Load& load, const Header& h, AreaScaler& into) {
             indices[std::size_t(x++)] = static_cast<unsigned char>(index);
     };
 
-    std::int64_t pos = h.offset;
-    if (h.compression == 0) { // rows of indices packed from the high bit, padded to 4 bytes
-        const std::int64_t stride = (std::int64_t(h.width) * h.bits + 31) / 32 * 4;
+    if (h.compression == Uncompressed) { // rows of indices packed from the high bit, padded
+        const std::int64_t stride = paddedRowBytes(h.width, h.bits);
         const int mask = (1 << h.bits) - 1;
+        Buffer<unsigned char> bytes = buffer<unsigned char>(load.budget, std::size_t(stride));
         while (stored < h.height) {
-            const unsigned char* p = b.data() + pos;
+            if (in.read(bytes.data(), bytes.size()) != bytes.size())
+                fail(cutShort(Name));
+            const unsigned char* p = bytes.data();
             for (int x = 0; x < h.width; ++x) {
                 const int bit = x * h.bits;
                 indices[std::size_t(x)] =
                     static_cast<unsigned char>((p[bit / 8] >> (8 - h.bits - bit % 8)) & mask);
             }
             flush();
-            pos += stride;
         }
         return;
     }
     const bool rle8 = h.bits == 8;
     int x = 0;
     while (stored < h.height) {
-        const int count = b.at(pos), value = b.at(pos + 1);
+        const int count = in.get(), value = in.get();
         if (value < 0)
-            break; // the data ends: the rest as jumped over
-        pos += 2;
+            break;       // the data ends: the rest as jumped over
         if (count > 0) { // a run of one index, or of two alternating ones for RLE4
             for (int i = 0; i < count && x < h.width; ++i)
                 put(x, rle8 ? value : (i & 1) ? value & 15 : value >> 4);
@@ -139,71 +154,104 @@ void decodeIndexed(Load& load, const Header& h, AreaScaler& into) {
         } else if (value == 1) { // end of picture
             break;
         } else if (value == 2) { // jump right and up
-            const int dx = b.at(pos), dy = b.at(pos + 1);
+            const int dx = in.get(), dy = in.get();
             if (dy < 0)
                 break;
-            pos += 2;
             for (int i = 0; i < dy && stored < h.height; ++i)
                 flush();
             x = std::min(h.width, x + dx);
         } else { // `value` indices as they are, padded to a 16-bit boundary
             const int bytes = rle8 ? value : (value + 1) / 2;
+            std::array<unsigned char, 256> literal{};
+            in.read(literal.data(), std::size_t(bytes)); // what the file lacks reads as 0
             for (int i = 0; i < value; ++i) {
-                const int byte = std::max(0, b.at(pos + (rle8 ? i : i / 2)));
+                const int byte = literal[std::size_t(rle8 ? i : i / 2)];
                 put(x, rle8 ? byte : (i & 1) ? byte & 15 : byte >> 4);
             }
-            pos += (bytes + 1) & ~1;
+            if (bytes & 1)
+                in.get();
         }
     }
     while (stored < h.height)
         flush();
 }
 
-} // namespace
-
-QImage decodeBmp(Load& load) {
-    const Snapshot& b = load.bytes;
-    if (!b.has(29))
+// The headers, bit masks and palette, from the bytes before the pixels; the stream is left at
+// the first pixel byte.
+Header readHeader(Load& load) {
+    Stream& in = load.in;
+    const std::span<const unsigned char> head = in.head(MostBeforePixels);
+    const auto le16At = [&head](std::size_t at) {
+        return at + 2 <= head.size() ? le16(&head[at]) : 0;
+    };
+    const auto le32At = [&head](std::size_t at) {
+        return at + 4 <= head.size() ? le32(&head[at]) : 0;
+    };
+    if (head.size() < 30)
         fail(sizeFault(0, 0));
     Header h{};
-    h.offset = b.le32(10);
-    h.headerSize = b.le32(14);
+    h.offset = le32At(10);
+    h.headerSize = le32At(14);
     std::int64_t width, height, dataSize = 0;
-    if (h.headerSize == 12) {
-        width = b.le16(18);
-        height = b.le16(20);
-        h.bits = int(b.le16(24));
+    const bool core = h.headerSize == CoreHeaderBytes;
+    if (core) {
+        width = le16At(18);
+        height = le16At(20);
+        h.bits = int(le16At(24));
     } else {
-        if (h.headerSize < 40 || !b.has(37))
+        if (h.headerSize < InfoHeaderBytes || head.size() < 38)
             fail(sizeFault(0, 0));
-        width = std::int32_t(b.le32(18));
-        height = std::int32_t(b.le32(22));
-        h.bits = int(b.le16(28));
-        h.compression = b.le32(30);
-        dataSize = b.le32(34);
+        width = std::int32_t(le32At(18));
+        height = std::int32_t(le32At(22));
+        h.bits = int(le16At(28));
+        h.compression = le32At(30);
+        dataSize = le32At(34);
     }
     if (h.bits <= 0 || h.bits > 32)
         fail(sizeFault(0, 0));
     h.topDown = height < 0;
     height = height < 0 ? -height : height;
-    const std::string sizeWrong = sizeFault(width, height);
-    if (!sizeWrong.empty())
-        fail(sizeWrong);
+    checkSize(width, height);
     h.width = int(width);
     h.height = int(height);
     load.size = QSize(h.width, h.height);
+    // Bit masks stand right after a 40-byte header, or in the larger headers at the same place.
+    for (std::size_t i = 0; i < 4; ++i)
+        h.masks[i] = le32At(54 + 4 * i);
+    // As many colours as the header says, up to 256, but none from beyond the file.
+    h.palette.fill(qRgb(0, 0, 0));
+    const std::uint32_t used = core ? 0 : le32At(46);
+    const std::size_t colours = h.bits > 8  ? 0
+                                : used == 0 ? std::size_t(1) << h.bits
+                                            : std::min<std::size_t>(used, 256);
+    const std::size_t entry = core ? 3 : 4;
+    for (std::size_t i = 0; i < colours; ++i) {
+        const std::size_t at = FileHeaderBytes + h.headerSize + i * entry;
+        if (at + 3 <= head.size())
+            h.palette[i] = qRgb(head[at + 2], head[at + 1], head[at]);
+    }
 
-    const bool indexed = (h.compression == 0 && (h.bits == 1 || h.bits == 4 || h.bits == 8)) ||
-                         (h.compression == 1 && h.bits == 8) || (h.compression == 2 && h.bits == 4);
-    const bool direct = (h.compression == 0 || h.compression == 3 || h.compression == 6) &&
-                        (h.bits == 16 || h.bits == 24 || h.bits == 32) &&
-                        (h.compression == 0 || h.headerSize >= 40);
     // The file must hold the pixel data where the header puts it: uncompressed rows padded to
     // 4 bytes, or for run-length data the size the header gives.
-    if (h.compression == 0 || h.compression == 3 || h.compression == 6)
-        dataSize = (width * h.bits + 31) / 32 * 4 * height;
-    if (h.offset + dataSize > b.size())
-        fail(cutShort(Format::Bmp));
+    if (h.compression == Uncompressed || h.compression == BitFields ||
+        h.compression == AlphaBitFields)
+        dataSize = paddedRowBytes(width, h.bits) * height;
+    if (h.offset + dataSize > in.sizeHint())
+        fail(cutShort(Name));
+    if (!in.skip(h.offset))
+        fail(cutShort(Name));
+    return h;
+}
+
+QImage readBmp(Load& load) {
+    const Header h = readHeader(load);
+    const bool indexed =
+        (h.compression == Uncompressed && (h.bits == 1 || h.bits == 4 || h.bits == 8)) ||
+        (h.compression == Rle8 && h.bits == 8) || (h.compression == Rle4 && h.bits == 4);
+    const bool direct = (h.compression == Uncompressed || h.compression == BitFields ||
+                         h.compression == AlphaBitFields) &&
+                        (h.bits == 16 || h.bits == 24 || h.bits == 32) &&
+                        (h.compression == Uncompressed || h.headerSize >= InfoHeaderBytes);
     if (!indexed && !direct)
         unreadable();
     AreaScaler into(load.budget, load.size, targetFor(load.size, load.shown));
@@ -213,5 +261,9 @@ QImage decodeBmp(Load& load) {
         decodeDirect(load, h, into);
     return into.take();
 }
+
+} // namespace
+
+const PictureFormat BmpFormat{"BMP", [](auto head) { return startsWith(head, "BM"); }, readBmp};
 
 } // namespace rt::pictures

@@ -1,8 +1,9 @@
-// The picture library's entry: open, identify, snapshot, sniff the format and decode.
+// The picture library's entries: open, stream, tell the format by its first bytes, and read.
 #include "PictureFile.h"
 
 #include "DecodeCache.h"
 #include "Formats.h"
+#include "Limits.h"
 #include "lang/RegularFile.h"
 #include "lang/RuntimeError.h"
 
@@ -12,74 +13,75 @@
 namespace rt::pictures {
 namespace {
 
-// What one load may hold at once, the file's bytes included. The game itself takes about
-// 35 MB; with this, the decoders' own small state outside the budget (libjpeg's row buffers,
-// zlib's window) and the heap's slack, no picture file takes it above 200 MB.
-constexpr std::size_t LoadBudget = 128u << 20;
+DecodeCache& lastPicture() {
+    static DecodeCache cache;
+    return cache;
+}
+
+// The reader the first bytes name, on the stream from its start.
+Decoded decodeStream(Stream& in, Budget& budget, QSize shown) {
+    Load load{in, budget, shown, {}, ""};
+    try {
+        const std::span<const unsigned char> head = in.head(HeadBytes);
+        if (head.empty())
+            return {nullptr, {FaultKind::Empty, "the file is empty"}};
+        const PictureFormat* format = formatOf(head);
+        if (!format)
+            return {nullptr, {FaultKind::NotAPicture, "is not " + formatsRead() + " picture"}};
+        load.format = format->name;
+        QImage image = format->read(load);
+        if (image.isNull())
+            return {nullptr, damaged(format->name)};
+        return {std::make_shared<const QImage>(std::move(image)), {}};
+    } catch (const Fault& fault) {
+        return {nullptr, fault};
+    } catch (const std::bad_alloc&) {
+        if (load.size.isEmpty())
+            return {nullptr,
+                    {FaultKind::TooLarge, "is too large (more than " +
+                                              std::to_string(LoadBudget >> 20) + " MB to decode)"}};
+        return {nullptr, tooLarge(load.size.width(), load.size.height())};
+    }
+}
+
+// The file open at fd, unless its bytes are those of the picture decoded last.
+Decoded decodeOpen(int fd, std::int64_t size, const std::string& path, QSize shown) {
+    Budget budget(LoadBudget);
+    try {
+        Stream in(fd, budget, size);
+        DecodeCache& cache = lastPicture();
+        const bool checked = std::size_t(size) <= MaxCheckedAhead;
+        if (checked && cache.has(path, shown) && in.prefetch(MaxCheckedAhead))
+            if (auto known = cache.find(path, shown, in.hash()))
+                return {known, {}};
+        Decoded decoded = decodeStream(in, budget, shown);
+        cache.forget();
+        if (decoded.picture && checked) {
+            in.drain(); // the hash is the whole file's
+            cache.remember(path, shown, in.hash(), decoded.picture);
+        }
+        return decoded;
+    } catch (const Fault& fault) {
+        return {nullptr, fault};
+    } catch (const std::bad_alloc&) {
+        return {nullptr,
+                {FaultKind::TooLarge,
+                 "is too large (more than " + std::to_string(LoadBudget >> 20) + " MB to decode)"}};
+    }
+}
 
 } // namespace
 
-Format formatOf(const Snapshot& b) {
-    const auto starts = [&b](const char* magic) {
-        for (int i = 0; magic[i]; ++i)
-            if (b.at(i) != static_cast<unsigned char>(magic[i]))
-                return false;
-        return true;
-    };
-    if (starts("\x89PNG\r\n\x1A\n"))
-        return Format::Png;
-    if (starts("\xFF\xD8\xFF"))
-        return Format::Jpeg;
-    if (starts("GIF87a") || starts("GIF89a"))
-        return Format::Gif;
-    if (starts("BM"))
-        return Format::Bmp;
-    return Format::Unknown;
-}
-
-const char* formatName(Format format) {
-    switch (format) {
-    case Format::Png:
-        return "PNG";
-    case Format::Jpeg:
-        return "JPEG";
-    case Format::Gif:
-        return "GIF";
-    case Format::Bmp:
-        return "BMP";
-    case Format::Unknown:
-        break;
+Decoded decodeBytes(std::span<const unsigned char> bytes, QSize shown) {
+    Budget budget(LoadBudget);
+    try {
+        Stream in(bytes, budget);
+        return decodeStream(in, budget, shown);
+    } catch (const std::bad_alloc&) {
+        return {nullptr,
+                {FaultKind::TooLarge,
+                 "is too large (more than " + std::to_string(LoadBudget >> 20) + " MB to decode)"}};
     }
-    return "";
-}
-
-void fail(std::string cause) {
-    throw Fault{std::move(cause)};
-}
-
-std::string cutShort(Format format) {
-    return std::string("is cut short (the ") + formatName(format) +
-           " data ends before the end of the picture)";
-}
-
-std::string damaged(Format format) {
-    return std::string("is damaged (its ") + formatName(format) + " data cannot be decoded)";
-}
-
-std::string tooLarge(std::int64_t width, std::int64_t height) {
-    return "is too large (" + std::to_string(width) + " x " + std::to_string(height) + " pixels)";
-}
-
-std::string sizeFault(std::int64_t width, std::int64_t height) {
-    if (width <= 0 || height <= 0)
-        return "is damaged (its size cannot be read)";
-    if (width > MaxSide || height > MaxSide || width * height > MaxPixels)
-        return tooLarge(width, height);
-    return {};
-}
-
-QSize targetFor(QSize size, QSize shown) {
-    return shown.isEmpty() ? size : size.boundedTo(shown);
 }
 
 std::shared_ptr<const QImage> decodeFile(const std::string& path, QSize shown) {
@@ -90,62 +92,13 @@ std::shared_ptr<const QImage> decodeFile(const std::string& path, QSize shown) {
         ::close(fd);
         raise(ErrorKind::PathAccessError, name + ": cannot be read");
     }
-    if (auto known = cachedPicture(path, st, shown)) {
-        ::close(fd);
-        return known;
-    }
-    Budget budget(LoadBudget);
-    Snapshot bytes(budget);
-    bool read = false;
-    try {
-        read = Snapshot::read(fd, budget, bytes);
-    } catch (const std::bad_alloc&) {
-        ::close(fd);
-        raise(ErrorKind::InvalidPicture, name + ": is too large (a file of more than " +
-                                             std::to_string(LoadBudget >> 20) + " MB)");
-    }
+    Decoded decoded = decodeOpen(fd, st.st_size, path, shown);
     ::close(fd);
-    if (!read)
-        raise(ErrorKind::PathAccessError, name + ": cannot be read");
-    if (bytes.size() == 0)
-        raise(ErrorKind::InvalidPicture, name + ": the file is empty");
-
-    const Format format = formatOf(bytes);
-    Load load{bytes, budget, shown, {}};
-    QImage image;
-    std::string cause;
-    try {
-        switch (format) {
-        case Format::Png:
-            image = decodePng(load);
-            break;
-        case Format::Jpeg:
-            image = decodeJpeg(load);
-            break;
-        case Format::Gif:
-            image = decodeGif(load);
-            break;
-        case Format::Bmp:
-            image = decodeBmp(load);
-            break;
-        case Format::Unknown:
-            cause = "is not a PNG, JPEG, GIF or BMP picture";
-            break;
-        }
-    } catch (const Fault& fault) {
-        cause = fault.cause;
-    } catch (const std::bad_alloc&) {
-        cause = load.size.isEmpty() ? "is too large (more than " +
-                                          std::to_string(LoadBudget >> 20) + " MB to decode)"
-                                    : tooLarge(load.size.width(), load.size.height());
-    }
-    if (cause.empty() && image.isNull())
-        cause = damaged(format);
-    if (!cause.empty())
-        raise(ErrorKind::InvalidPicture, name + ": " + cause);
-    auto picture = std::make_shared<const QImage>(std::move(image));
-    rememberPicture(path, st, shown, picture);
-    return picture;
+    if (!decoded.picture)
+        raise(decoded.fault.kind == FaultKind::CannotRead ? ErrorKind::PathAccessError
+                                                          : ErrorKind::InvalidPicture,
+              name + ": " + decoded.fault.cause);
+    return decoded.picture;
 }
 
 } // namespace rt::pictures

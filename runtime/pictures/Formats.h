@@ -1,54 +1,57 @@
-// What the per-format decoders share: the limits, the faults they report, and their entries.
+// The table of picture formats: each row a format's name, how its first bytes tell it, and its
+// reader, one file each. A new format is one row and one file.
 #pragma once
 
 #include "Budget.h"
-#include "Snapshot.h"
+#include "Fault.h"
+#include "Stream.h"
 
 #include <QImage>
 
-#include <cstdint>
-#include <string>
+#include <span>
 
 namespace rt::pictures {
 
-constexpr int MaxSide = 30000;
-constexpr std::int64_t MaxPixels = 200'000'000;
-
-enum class Format { Unknown, Png, Jpeg, Gif, Bmp };
-Format formatOf(const Snapshot& bytes);
-const char* formatName(Format format);
-
-// Why a picture cannot be shown, as the report words it ("is cut short (...)").
-struct Fault {
-    std::string cause;
-};
-[[noreturn]] void fail(std::string cause);
-std::string cutShort(Format format);
-std::string damaged(Format format); // its data cannot be decoded
-std::string tooLarge(std::int64_t width, std::int64_t height);
-// Why a picture of this size is not decoded at all, or empty when it may be.
-std::string sizeFault(std::int64_t width, std::int64_t height);
-// What a picture of `size` is decoded into for an image control of `shown`.
-QSize targetFor(QSize size, QSize shown);
-
-// One load: the file's bytes, the memory it may take, the shown size, and the picture's size
-// once a decoder has read it (for the report when the budget runs out).
+// One load: the file's bytes as they come, the memory it may take, the shown size, and the
+// picture's size once a reader has read it (for the report when the budget runs out).
 struct Load {
-    const Snapshot& bytes;
+    Stream& in;
     Budget& budget;
     QSize shown;
     QSize size;
+    const char* format = ""; // the table's name for it
 };
 
-// Each reads its format's structure and decodes it in the same pass; faults are thrown as
-// Fault, memory beyond the budget as OverBudget.
-QImage decodePng(Load& load);
-QImage decodeGif(Load& load);
-QImage decodeBmp(Load& load);
-QImage decodeJpeg(Load& load);
-// A progressive JPEG from its blocks' means; `frame`, `components` and their colours (`rgb`, else
-// YCbCr or grey) as the decode began.
-QImage decodeJpegBlockMeans(Load& load, QSize frame, int components, bool rgb, QSize target,
-                            int orientation);
+struct PictureFormat {
+    const char* name;
+    // Told by the file's first bytes (at most HeadBytes; fewer for a short file).
+    bool (*sniff)(std::span<const unsigned char> head);
+    // Reads the structure and decodes it in the same pass; faults are thrown as Fault, memory
+    // beyond the budget as OverBudget.
+    QImage (*read)(Load& load);
+};
+constexpr std::size_t HeadBytes = 64;
+
+extern const PictureFormat PngFormat;
+extern const PictureFormat JpegFormat;
+extern const PictureFormat GifFormat;
+extern const PictureFormat BmpFormat;
+
+// The row whose sniff takes `head`, or null.
+const PictureFormat* formatOf(std::span<const unsigned char> head);
+// "a PNG, JPEG, GIF or BMP": the formats read, for the report on any other file.
+std::string formatsRead();
+
+// Whether `head` starts with `magic`.
+inline bool startsWith(std::span<const unsigned char> head, std::string_view magic) {
+    return head.size() >= magic.size() &&
+           std::equal(magic.begin(), magic.end(), head.begin(),
+                      [](char m, unsigned char h) { return static_cast<unsigned char>(m) == h; });
+}
+
+// What a picture of `size` is decoded into for an image control of `shown`.
+inline QSize targetFor(QSize size, QSize shown) {
+    return shown.isEmpty() ? size : size.boundedTo(shown);
+}
 
 } // namespace rt::pictures

@@ -4,6 +4,9 @@
 // go to the blocks' means instead (JpegBlockMeans.cpp).
 #include "AreaScaler.h"
 #include "Formats.h"
+#include "JpegBlockMeans.h"
+#include "Limits.h"
+#include "Snapshot.h"
 
 #include <cstdio> // jpeglib.h needs FILE
 
@@ -16,10 +19,6 @@
 
 namespace rt::pictures {
 namespace {
-
-// A progressive JPEG whose coefficients would cost more than this is shown from its blocks'
-// means (a 4:2:0 picture of about 5.5 million pixels).
-constexpr std::int64_t MaxCoefficientBytes = 16 * 1024 * 1024;
 
 struct ErrorManager {
     jpeg_error_mgr std;
@@ -91,7 +90,7 @@ std::int64_t coefficientBytes(const jpeg_decompress_struct& c) {
 
 } // namespace
 
-QImage decodeJpeg(Load& load) {
+QImage readJpeg(Load& load) {
     Decompress d;
     ErrorManager errors;
     std::optional<AreaScaler> into;
@@ -103,22 +102,22 @@ QImage decodeJpeg(Load& load) {
     errors.std.emit_message = emitMessage;
     if (setjmp(errors.jump)) {
         if (errors.cutShort)
-            fail(cutShort(Format::Jpeg));
+            fail(cutShort(JpegFormat.name));
         const int code = errors.std.msg_code;
         if ((code == JERR_OUT_OF_MEMORY || code == JERR_NO_BACKING_STORE) && !load.size.isEmpty())
             fail(tooLarge(load.size.width(), load.size.height()));
-        fail(damaged(Format::Jpeg));
+        fail(damaged(JpegFormat.name));
     }
     jpeg_create_decompress(&c);
     // libjpeg-turbo has no backing store: a picture needing more fails with an error.
     c.mem->max_memory_to_use = long(load.budget.left());
-    jpeg_mem_src(&c, load.bytes.data(), static_cast<unsigned long>(load.bytes.size()));
+    const Snapshot bytes(load.in.rest());
+    jpeg_mem_src(&c, bytes.data(), static_cast<unsigned long>(bytes.size()));
     jpeg_save_markers(&c, JPEG_APP0 + 1, 0xFFFF);
     if (jpeg_read_header(&c, TRUE) != JPEG_HEADER_OK)
-        fail(damaged(Format::Jpeg));
+        fail(damaged(JpegFormat.name));
     // (No object that owns memory is made from here on: libjpeg's jump back skips its frame.)
-    if (!sizeFault(c.image_width, c.image_height).empty())
-        fail(sizeFault(c.image_width, c.image_height));
+    checkSize(c.image_width, c.image_height);
     const QSize stored(int(c.image_width), int(c.image_height));
     load.size = stored;
     const int orientation = exifOrientation(c.marker_list);
@@ -138,7 +137,7 @@ QImage decodeJpeg(Load& load) {
         const int components = c.num_components;
         const bool rgb = c.jpeg_color_space == JCS_RGB;
         jpeg_destroy_decompress(&c);
-        return decodeJpegBlockMeans(load, stored, components, rgb, target, orientation);
+        return decodeJpegBlockMeans(load, bytes, stored, components, rgb, target, orientation);
     }
 
     // The largest scale that still gives at least the target's pixels.
@@ -165,7 +164,7 @@ QImage decodeJpeg(Load& load) {
         const int y = int(c.output_scanline);
         JSAMPROW line = inkColours ? cmyk.data() : reinterpret_cast<JSAMPROW>(row.data());
         if (jpeg_read_scanlines(&c, &line, 1) != 1)
-            fail(damaged(Format::Jpeg));
+            fail(damaged(JpegFormat.name));
         if (inkColours) { // Adobe's inverted CMYK, as such files hold it
             for (std::size_t x = 0; x < c.output_width; ++x) {
                 const JSAMPLE* p = cmyk.data() + 4 * x;
@@ -174,10 +173,13 @@ QImage decodeJpeg(Load& load) {
             }
         }
         if (!into->addRow(y, row.data(), decoded.width()))
-            fail(damaged(Format::Jpeg));
+            fail(damaged(JpegFormat.name));
     }
     jpeg_finish_decompress(&c); // up to the EOI marker
     return into->take();
 }
+
+const PictureFormat JpegFormat{"JPEG", [](auto head) { return startsWith(head, "\xFF\xD8\xFF"); },
+                               readJpeg};
 
 } // namespace rt::pictures

@@ -2,6 +2,8 @@
 // decoded, from the DC scans; every scan's entropy-coded data is passed over to the next marker,
 // the way libjpeg finds markers. A block's mean is its pixel at 1/8 scale, so this costs two
 // bytes a block, where a full progressive decode holds all 64 coefficients of every block.
+#include "JpegBlockMeans.h"
+
 #include "AreaScaler.h"
 #include "Formats.h"
 
@@ -40,7 +42,7 @@ struct Frame {
 };
 
 [[noreturn]] void unreadable() {
-    fail(damaged(Format::Jpeg));
+    fail(damaged(JpegFormat.name));
 }
 
 // The entropy-coded bytes of a scan as bits: FF 00 stands for FF; at a marker the bits run out
@@ -263,9 +265,8 @@ void decodeDcScan(const Snapshot& b, std::int64_t pos, const Frame& f,
 
 } // namespace
 
-QImage decodeJpegBlockMeans(Load& load, QSize frame, int components, bool rgb, QSize target,
-                            int orientation) {
-    const Snapshot& b = load.bytes;
+QImage decodeJpegBlockMeans(Load& load, const Snapshot& b, QSize frame, int components, bool rgb,
+                            QSize target, int orientation) {
     Frame f;
     std::vector<Means> dc;
     std::array<Huffman, 4> dcTables;
@@ -276,7 +277,7 @@ QImage decodeJpegBlockMeans(Load& load, QSize frame, int components, bool rgb, Q
     for (;;) {
         const int marker = nextMarker(b, pos);
         if (marker < 0)
-            fail(cutShort(Format::Jpeg));
+            fail(cutShort(JpegFormat.name));
         if (marker == 0xD9)
             break;
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
@@ -284,13 +285,13 @@ QImage decodeJpegBlockMeans(Load& load, QSize frame, int components, bool rgb, Q
         if (marker == 0xD8 || marker < 0xC0) // a second start, or a marker libjpeg does not know
             unreadable();
         if (!b.has(pos + 1))
-            fail(cutShort(Format::Jpeg));
+            fail(cutShort(JpegFormat.name));
         const std::int64_t length = b.be16(pos);
         const std::int64_t end = pos + length;
         if (length < 2)
             unreadable();
         if (end > b.size())
-            fail(cutShort(Format::Jpeg));
+            fail(cutShort(JpegFormat.name));
         const bool frameHeader =
             marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frameHeader) {
@@ -360,7 +361,7 @@ QImage decodeJpegBlockMeans(Load& load, QSize frame, int components, bool rgb, Q
                              approximation & 15);
             pos = endOfScan(b, end);
             if (pos < 0)
-                fail(cutShort(Format::Jpeg));
+                fail(cutShort(JpegFormat.name));
             continue;
         }
         pos = end;

@@ -1,18 +1,46 @@
-// The picture library's one entry: a picture file read and decoded for an image control.
+// The picture library's entries: a picture file, or its bytes, decoded for an image control.
 #pragma once
 
 #include <QImage>
 #include <QSize>
 
 #include <memory>
+#include <span>
 #include <string>
 
 namespace rt::pictures {
 
-// Reads the picture file at path and decodes it for an image control of `shown` device pixels:
-// never more pixels than `shown` on either side (a smaller picture keeps its size; the control
-// stretches it); an empty `shown` means the picture's own size, within the limits. Anything that
-// cannot be shown raises the run-time error `picture "path": cause`.
+// What kind of thing kept a picture from being shown; the cause words it for the report.
+enum class FaultKind {
+    None,
+    CannotRead,  // the file could not be read to its end
+    Empty,       // the file holds no byte
+    NotAPicture, // no format the library reads
+    CutShort,    // the data ends before the picture does
+    Damaged,     // the data cannot be decoded
+    TooLarge,    // more pixels than are decoded, or more memory than a load may take
+    TooComplex,  // more work than any real picture asks for (a JPEG's scans)
+};
+
+struct Fault {
+    FaultKind kind = FaultKind::None;
+    std::string cause; // as the report words it: "is cut short (...)"
+};
+
+// A picture, or why there is none.
+struct Decoded {
+    std::shared_ptr<const QImage> picture;
+    Fault fault;
+};
+
+// Decodes for an image control of `shown` device pixels: never more pixels than `shown` on
+// either side (a smaller picture keeps its size; the control stretches it); an empty `shown`
+// means the picture's own size, within the limits.
+Decoded decodeBytes(std::span<const unsigned char> bytes, QSize shown);
+
+// Reads the picture file at path once, front to back, and decodes it as decodeBytes does. The
+// picture decoded last is kept: the same bytes at the same path are not decoded again. Anything
+// that cannot be shown raises the run-time error `picture "path": cause`.
 std::shared_ptr<const QImage> decodeFile(const std::string& path, QSize shown);
 
 } // namespace rt::pictures

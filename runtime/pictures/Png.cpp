@@ -1,7 +1,9 @@
-// PNG pictures: libpng fed from the snapshot, its memory drawn from the load's budget, each
-// chunk's claimed length checked as libpng reads it, rows decoded straight into the scaler.
+// PNG pictures: libpng fed from the stream as it asks, its memory drawn from the load's budget,
+// each chunk's claimed length checked as libpng reads it, rows decoded straight into the scaler.
 #include "AreaScaler.h"
+#include "ByteOrder.h"
 #include "Formats.h"
+#include "Limits.h"
 
 #include <png.h>
 
@@ -13,14 +15,10 @@
 namespace rt::pictures {
 namespace {
 
-// A PNG's text, colour profile or other metadata is never shown; no real one is this long.
-constexpr std::uint32_t MaxAncillaryChunk = 8 * 1024 * 1024;
-
 struct Reader {
-    const Snapshot& bytes;
+    Stream& in;
     Budget& budget;
-    std::int64_t pos = 0;
-    std::string fault; // why libpng was stopped, when we stopped it
+    Fault fault; // why libpng was stopped, when we stopped it
     bool overBudget = false;
 };
 
@@ -42,47 +40,40 @@ std::string chunkName(const unsigned char* type) {
 
 // What is wrong with the chunk whose header libpng has just read, or nothing: no chunk may claim
 // more than the file holds, nor a chunk of metadata more than we would ever read.
-std::string chunkFault(const Reader& r, const unsigned char* header) {
-    const std::uint32_t length = std::uint32_t(header[0]) << 24 | std::uint32_t(header[1]) << 16 |
-                                 std::uint32_t(header[2]) << 8 | header[3];
+Fault chunkFault(const Reader& r, const unsigned char* header) {
+    const std::uint32_t length = be32(header);
     const bool ancillary = (header[4] & 0x20) != 0;
     std::string chunk = "\"";
     chunk += chunkName(header + 4);
     chunk += "\" chunk";
     if (length > 0x7FFFFFFF)
-        return "is damaged (its " + chunk + " claims " + std::to_string(length) +
-               " bytes, more than a PNG chunk can hold)";
-    if (r.pos + std::int64_t(length) + 4 > r.bytes.size())
-        return ancillary ? "is damaged (its " + chunk + " claims " + std::to_string(length) +
-                               " bytes, more than the rest of the file)"
-                         : cutShort(Format::Png);
+        return damaged("its " + chunk + " claims " + std::to_string(length) +
+                       " bytes, more than a PNG chunk can hold");
+    if (std::int64_t(length) + 4 > r.in.leftHint())
+        return ancillary ? damaged("its " + chunk + " claims " + std::to_string(length) +
+                                   " bytes, more than the rest of the file")
+                         : cutShort(PngFormat.name);
     if (ancillary && length > MaxAncillaryChunk)
-        return "has a " + chunk + " of " + std::to_string(length) +
-               " bytes, more than the 8 MB such a chunk may hold";
+        return {FaultKind::TooLarge, "has a " + chunk + " of " + std::to_string(length) +
+                                         " bytes, more than the 8 MB such a chunk may hold"};
     return {};
-}
-
-std::int64_t be32(const unsigned char* data) {
-    return std::int64_t(data[0]) << 24 | data[1] << 16 | data[2] << 8 | data[3];
 }
 
 // libpng's read function. A fault found here is kept in the reader and libpng stopped by
 // png_error, which jumps out: no object that owns memory is alive in this frame then.
 void readBytes(png_structp png, png_bytep data, std::size_t length) {
     Reader& r = *static_cast<Reader*>(png_get_io_ptr(png));
-    if (std::int64_t(length) > r.bytes.size() - r.pos) {
-        r.fault = cutShort(Format::Png);
+    if (r.in.read(data, length) != length) {
+        r.fault = cutShort(PngFormat.name);
         png_error(png, "cut short");
     }
-    std::memcpy(data, r.bytes.data() + r.pos, length);
-    r.pos += std::int64_t(length);
     const png_uint_32 state = png_get_io_state(png) & PNG_IO_MASK_LOC;
     if (state == PNG_IO_CHUNK_HDR && length == 8)
         r.fault = chunkFault(r, data);
     else if (state == PNG_IO_CHUNK_DATA && length >= 8 &&
              png_get_io_chunk_type(png) == 0x49484452) // "IHDR"
         r.fault = sizeFault(be32(data), be32(data + 4));
-    if (!r.fault.empty())
+    if (r.fault.kind != FaultKind::None)
         png_error(png, "stopped");
 }
 
@@ -127,8 +118,8 @@ struct ReadStruct {
 // Decodes row by row (each pass of an interlaced picture as the rows it holds) as 8-bit colours
 // with alpha. libpng leaves by longjmp on any fault, back into this frame only: what lives
 // here across setjmp was made before it.
-QImage decodePng(Load& load) {
-    Reader r{load.bytes, load.budget, 0, {}, false};
+QImage readPng(Load& load) {
+    Reader r{load.in, load.budget, {}, false};
     ReadStruct s;
     std::optional<AreaScaler> into;
     Buffer<QRgb> row(BudgetAllocator<QRgb>(load.budget));
@@ -141,11 +132,11 @@ QImage decodePng(Load& load) {
     if (!s.info)
         throw OverBudget();
     if (setjmp(png_jmpbuf(s.png))) {
-        if (!r.fault.empty())
+        if (r.fault.kind != FaultKind::None)
             fail(r.fault);
         if (r.overBudget)
             throw OverBudget();
-        fail(damaged(Format::Png));
+        fail(damaged(PngFormat.name));
     }
     png_set_read_fn(s.png, &r, readBytes);
     png_set_user_limits(s.png, MaxSide, MaxSide);
@@ -186,5 +177,8 @@ QImage decodePng(Load& load) {
     png_read_end(s.png, nullptr); // up to the IEND chunk
     return into->take();
 }
+
+const PictureFormat PngFormat{
+    "PNG", [](auto head) { return startsWith(head, "\x89PNG\r\n\x1A\n"); }, readPng};
 
 } // namespace rt::pictures

@@ -10,13 +10,8 @@ namespace rt::pictures {
 
 class Snapshot {
 public:
-    // Reads the open file to its end with read(2) (never mapped: a rewrite or truncation would
-    // show through); the bytes are charged to budget. Returns false when the file cannot be read
-    // and throws OverBudget when it holds more than the budget.
-    static bool read(int fd, Budget& budget, Snapshot& into);
-
-    explicit Snapshot(Budget& budget)
-        : m_bytes(BudgetAllocator<unsigned char>(budget)) {}
+    explicit Snapshot(Buffer<unsigned char> bytes)
+        : m_bytes(std::move(bytes)) {}
 
     std::int64_t size() const { return std::int64_t(m_bytes.size()); }
     const unsigned char* data() const { return m_bytes.data(); }
