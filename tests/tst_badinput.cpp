@@ -5,6 +5,7 @@
 #include "AreaScaler.h"
 #include "forms/Picture.h"
 #include "lang/Open.h"
+#include "pictures/PictureFile.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -32,6 +33,7 @@ namespace {
 // What stands at the path of the file under test. LongLine is a list file whose first line
 // is 100 MB long, written in pieces so that the test itself stays small (see runProgram).
 enum class Bad { Content, Missing, Directory, Fifo, DevZero, Unreadable, LongLine };
+using rt::pictures::FaultKind;
 
 constexpr int Nobody = 65534;
 
@@ -340,72 +342,83 @@ void addColumns() {
     QTest::addColumn<QString>("file");  // what is made bad
     QTest::addColumn<QString>("named"); // how the report names it
     QTest::addColumn<QString>("cause");
+    QTest::addColumn<FaultKind>("fault"); // for a picture's content: the kind the library tells
 }
 
 void addPictureRows() {
-    const auto row = [](const char* tag, Bad kind, const QByteArray& content, const char* cause) {
+    const auto row = [](const char* tag, Bad kind, const QByteArray& content, const char* cause,
+                        FaultKind fault = FaultKind::None) {
         QTest::newRow(tag) << kind << content << "set1.png"
-                           << "picture \"set1.png\"" << cause;
+                           << "picture \"set1.png\"" << cause << fault;
     };
     row("no such file", Bad::Missing, {}, "no such file");
     row("a directory", Bad::Directory, {}, "is a directory");
     row("a FIFO", Bad::Fifo, {}, "is a FIFO");
     row("/dev/zero", Bad::DevZero, {}, "is a device");
-    row("zero bytes", Bad::Content, {}, "the file is empty");
-    row("text", Bad::Content, "set1.png\r\n", "is not a PNG, JPEG, GIF or BMP picture");
+    row("zero bytes", Bad::Content, {}, "the file is empty", FaultKind::Empty);
+    row("text", Bad::Content, "set1.png\r\n", "is not a PNG, JPEG, GIF or BMP picture",
+        FaultKind::NotAPicture);
     row("PPM, not one of the four", Bad::Content, pictureBytes("PPM"),
-        "is not a PNG, JPEG, GIF or BMP picture");
+        "is not a PNG, JPEG, GIF or BMP picture", FaultKind::NotAPicture);
     row("unreadable", Bad::Unreadable, pictureBytes("PNG"), "permission denied");
     const QByteArray png = pictureBytes("PNG");
     const QByteArray jpeg = pictureBytes("JPEG");
     const QByteArray gif = pictureBytes("GIF");
     const QByteArray bmp = pictureBytes("BMP");
-    row("PNG cut in the middle", Bad::Content, cutTo(png, 0.6), "is cut short");
-    row("PNG without IEND", Bad::Content, png.chopped(12), "is cut short");
-    row("JPEG cut in the middle", Bad::Content, cutTo(jpeg, 0.6), "is cut short");
-    row("JPEG without EOI", Bad::Content, jpeg.chopped(2), "is cut short");
-    row("GIF cut in the middle", Bad::Content, cutTo(gif, 0.6), "is cut short");
-    row("BMP cut in the middle", Bad::Content, cutTo(bmp, 0.6), "is cut short");
-    row("BMP short of one byte", Bad::Content, bmp.chopped(1), "is cut short");
+    row("PNG cut in the middle", Bad::Content, cutTo(png, 0.6), "is cut short",
+        FaultKind::CutShort);
+    row("PNG without IEND", Bad::Content, png.chopped(12), "is cut short", FaultKind::CutShort);
+    row("JPEG cut in the middle", Bad::Content, cutTo(jpeg, 0.6), "is cut short",
+        FaultKind::CutShort);
+    row("JPEG without EOI", Bad::Content, jpeg.chopped(2), "is cut short", FaultKind::CutShort);
+    row("GIF cut in the middle", Bad::Content, cutTo(gif, 0.6), "is cut short",
+        FaultKind::CutShort);
+    row("BMP cut in the middle", Bad::Content, cutTo(bmp, 0.6), "is cut short",
+        FaultKind::CutShort);
+    row("BMP short of one byte", Bad::Content, bmp.chopped(1), "is cut short", FaultKind::CutShort);
     for (const char* format : {"PNG", "JPEG", "GIF"}) {
         const QByteArray tag = QByteArray(format) + " claiming 60000 x 60000";
         row(tag.constData(), Bad::Content, claiming(format, 60000, 60000),
-            "is too large (60000 x 60000 pixels)");
+            "is too large (60000 x 60000 pixels)", FaultKind::TooLarge);
     }
     // Within the sides, a PNG or JPEG may still claim more pixels than we decode.
     row("PNG claiming 20000 x 20000", Bad::Content, claiming("PNG", 20000, 20000),
-        "is too large (20000 x 20000 pixels)");
+        "is too large (20000 x 20000 pixels)", FaultKind::TooLarge);
     row("JPEG claiming 20000 x 20000", Bad::Content, claiming("JPEG", 20000, 20000),
-        "is too large (20000 x 20000 pixels)");
+        "is too large (20000 x 20000 pixels)", FaultKind::TooLarge);
     // Qt's PNG reader allocates an ancillary chunk's claimed length while reading the header.
     row("PNG with a tEXt chunk claiming 2 GB", Bad::Content,
         withChunk("tEXt", 0x7FFFFFF0, "Comment"),
-        "is damaged (its \"tEXt\" chunk claims 2147483632 bytes, more than the rest of the file)");
+        "is damaged (its \"tEXt\" chunk claims 2147483632 bytes, more than the rest of the file)",
+        FaultKind::Damaged);
     row("PNG with a 9 MB zTXt chunk", Bad::Content,
         withChunk("zTXt", 9 << 20, QByteArray(9 << 20, 'z')),
-        "has a \"zTXt\" chunk of 9437184 bytes, more than the 8 MB such a chunk may hold");
+        "has a \"zTXt\" chunk of 9437184 bytes, more than the 8 MB such a chunk may hold",
+        FaultKind::TooLarge);
     // Still too many pixels to go through, though a GIF is decoded a row at a time.
     row("GIF claiming 20000 x 20000", Bad::Content, claiming("GIF", 20000, 20000),
-        "is too large (20000 x 20000 pixels)");
+        "is too large (20000 x 20000 pixels)", FaultKind::TooLarge);
     // Hostile JPEGs of under 200 bytes; once each cost 0.4 to 1.5 GB or seconds.
     row("JPEG with FF 00 before a frame of 30000 x 30000", Bad::Content,
-        strayBytesBeforeFrame(30000), "is too large (30000 x 30000 pixels)");
+        strayBytesBeforeFrame(30000), "is too large (30000 x 30000 pixels)", FaultKind::TooLarge);
     row("baseline JPEG whose scan holds 1 of 3 components", Bad::Content, scanOfFewerComponents(),
-        "is too large (12000 x 12000 pixels)");
+        "is too large (12000 x 12000 pixels)", FaultKind::TooLarge);
     row("JPEG with a scan before its frame", Bad::Content, scanBeforeFrame(),
-        "is damaged (its JPEG data cannot be decoded)");
+        "is damaged (its JPEG data cannot be decoded)", FaultKind::Damaged);
     row("progressive JPEG with a DC scan of 255 components", Bad::Content,
-        dcScanListing(QByteArray(255, '\1')), "is damaged (its JPEG data cannot be decoded)");
+        dcScanListing(QByteArray(255, '\1')), "is damaged (its JPEG data cannot be decoded)",
+        FaultKind::Damaged);
     row("progressive JPEG with a DC scan listing a component twice", Bad::Content,
-        dcScanListing("\x01\x02\x01"), "is damaged (its JPEG data cannot be decoded)");
+        dcScanListing("\x01\x02\x01"), "is damaged (its JPEG data cannot be decoded)",
+        FaultKind::Damaged);
     row("GIF with LZW minimum code size 13", Bad::Content, gifBytes({16, 16}, 13),
-        "is damaged (its GIF data cannot be decoded)");
+        "is damaged (its GIF data cannot be decoded)", FaultKind::Damaged);
 }
 
 void addListRows() {
     const auto row = [](const char* tag, Bad kind, const QByteArray& content, const char* named,
                         const char* cause) {
-        QTest::newRow(tag) << kind << content << "qorfile.txt" << named << cause;
+        QTest::newRow(tag) << kind << content << "qorfile.txt" << named << cause << FaultKind::None;
     };
     const char* list = "file \"qorfile.txt\"";
     row("list: no such file", Bad::Missing, {}, list, "no such file (looked in ");
@@ -546,6 +559,7 @@ long normalPeakKB() {
 } // namespace
 
 Q_DECLARE_METATYPE(Bad)
+Q_DECLARE_METATYPE(rt::pictures::FaultKind)
 
 class BadInputTest : public QObject {
     Q_OBJECT
@@ -555,6 +569,8 @@ private slots:
     void exitsQuicklyWithAReport();
     void badPictureEndsTheProgram_data();
     void badPictureEndsTheProgram();
+    void libraryTellsTheKind_data();
+    void libraryTellsTheKind();
     void completePicturesLoad_data();
     void completePicturesLoad();
     void ownDecodersShowWhatQtShows_data();
@@ -653,6 +669,33 @@ void BadInputTest::badPictureEndsTheProgram() {
     }
 }
 
+void BadInputTest::libraryTellsTheKind_data() {
+    addColumns();
+    addPictureRows();
+}
+
+// The same bytes through the library's own entry, without a game: the fault's kind, its report,
+// and within the same limits of time.
+void BadInputTest::libraryTellsTheKind() {
+    QFETCH(Bad, kind);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, cause);
+    QFETCH(FaultKind, fault);
+    if (kind != Bad::Content)
+        QSKIP("about the file, not its bytes");
+    QElapsedTimer clock;
+    clock.start();
+    const auto decoded = rt::pictures::decodeBytes(
+        {reinterpret_cast<const unsigned char*>(content.constData()), std::size_t(content.size())},
+        QSize(289, 257));
+    QVERIFY(!decoded.picture);
+    QCOMPARE(decoded.fault.kind, fault);
+    QVERIFY2(QString::fromStdString(decoded.fault.cause).contains(cause),
+             decoded.fault.cause.c_str());
+    if (content.size() < 1024 * 1024)
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString("took %1 ms").arg(clock.elapsed())));
+}
+
 void BadInputTest::completePicturesLoad_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QColor>("top"); // the colour of the upper half, when known
@@ -739,33 +782,42 @@ void BadInputTest::completePicturesLoad() {
 void BadInputTest::ownDecodersShowWhatQtShows_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<double>("tolerance"); // mean difference a channel, premultiplied
+    // What the format's own library decodes, upright, as a PNG; empty: Qt's reader of content.
+    QTest::addColumn<QByteArray>("reference");
     const QString busy = "-seed 7 -size 700x500 plasma:";
     const QString shapes = "-size 900x700 xc:red -fill blue -draw 'circle 450,350 450,100' "
                            "-fill lime -draw 'rectangle 0,0 299,199'";
     // Lossless kinds: only the rounding of the average differs.
     const double exact = 0.5;
-    QTest::newRow("GIF, small") << magick({}, "gif:-") << exact;
-    QTest::newRow("GIF, shrunk") << magick({}, "gif:-", {}, busy) << exact;
-    QTest::newRow("GIF, interlaced") << magick("-interlace GIF", "gif:-", {}, busy) << exact;
+    QTest::newRow("GIF, small") << magick({}, "gif:-") << exact << QByteArray();
+    QTest::newRow("GIF, shrunk") << magick({}, "gif:-", {}, busy) << exact << QByteArray();
+    QTest::newRow("GIF, interlaced")
+        << magick("-interlace GIF", "gif:-", {}, busy) << exact << QByteArray();
     QTest::newRow("GIF, transparent, frame inside a larger screen")
-        << magick("-transparent blue -page 1000x800+40+30", "gif:-", {}, shapes) << exact;
+        << magick("-transparent blue -page 1000x800+40+30", "gif:-", {}, shapes) << exact
+        << QByteArray();
     QTest::newRow("GIF, frame inside a larger screen")
-        << magick("-page 1000x800+40+30", "gif:-", {}, shapes) << exact;
+        << magick("-page 1000x800+40+30", "gif:-", {}, shapes) << exact << QByteArray();
     QTest::newRow("GIF, animated")
-        << magick("-delay 10 -size 700x500 xc:green -loop 0", "gif:-", {}, busy) << exact;
-    QTest::newRow("BMP, RLE8, small") << magick("-type Palette -compress RLE", "bmp3:-") << exact;
+        << magick("-delay 10 -size 700x500 xc:green -loop 0", "gif:-", {}, busy) << exact
+        << QByteArray();
+    QTest::newRow("BMP, RLE8, small")
+        << magick("-type Palette -compress RLE", "bmp3:-") << exact << QByteArray();
     QTest::newRow("BMP, RLE8, shrunk")
-        << magick("-colors 200 -compress RLE", "bmp3:-", {}, busy) << exact;
+        << magick("-colors 200 -compress RLE", "bmp3:-", {}, busy) << exact << QByteArray();
     QTest::newRow("BMP, RLE8, top half flat")
-        << magick("-type Palette -compress RLE", "bmp3:-", {}, shapes) << exact;
-    QTest::newRow("BMP, 1 bit, shrunk") << magick("-monochrome", "bmp3:-", {}, busy) << exact;
-    QTest::newRow("BMP, 4 bits, shrunk") << magick("-colors 16", "bmp3:-", {}, busy) << exact;
+        << magick("-type Palette -compress RLE", "bmp3:-", {}, shapes) << exact << QByteArray();
+    QTest::newRow("BMP, 1 bit, shrunk")
+        << magick("-monochrome", "bmp3:-", {}, busy) << exact << QByteArray();
+    QTest::newRow("BMP, 4 bits, shrunk")
+        << magick("-colors 16", "bmp3:-", {}, busy) << exact << QByteArray();
     QTest::newRow("BMP, 4 bits, oldest header")
-        << magick("-colors 16", "bmp2:-", {}, busy) << exact;
-    QTest::newRow("BMP, 8 bits, shrunk") << magick("-colors 200", "bmp3:-", {}, busy) << exact;
-    QTest::newRow("BMP, top-down") << topDownBmp() << exact;
-    QTest::newRow("BMP, RLE4, small") << rle4Bmp() << exact;
-    QTest::newRow("BMP, RLE4, shrunk") << largeRle4Bmp() << exact;
+        << magick("-colors 16", "bmp2:-", {}, busy) << exact << QByteArray();
+    QTest::newRow("BMP, 8 bits, shrunk")
+        << magick("-colors 200", "bmp3:-", {}, busy) << exact << QByteArray();
+    QTest::newRow("BMP, top-down") << topDownBmp() << exact << QByteArray();
+    QTest::newRow("BMP, RLE4, small") << rle4Bmp() << exact << QByteArray();
+    QTest::newRow("BMP, RLE4, shrunk") << largeRle4Bmp() << exact << QByteArray();
     // A progressive JPEG of at least eight times the shown size is shown from its blocks' means.
     // The full decode shrunk averages the same pixels, but over areas that do not line up with
     // the 8 x 8 blocks, with colours converted before rather than after averaging, and with
@@ -773,12 +825,14 @@ void BadInputTest::ownDecodersShowWhatQtShows_data() {
     const QString photo = "-seed 3 -size 300x263 plasma: -resize 2400x2100!";
     const double blocks = 4;
     QTest::newRow("progressive JPEG, grey")
-        << magick("-colorspace Gray -interlace JPEG", "jpeg:-", {}, photo) << blocks;
+        << magick("-colorspace Gray -interlace JPEG", "jpeg:-", {}, photo) << blocks
+        << QByteArray();
     QTest::newRow("progressive JPEG, 4:2:0")
-        << magick("-sampling-factor 2x2 -interlace JPEG", "jpeg:-", {}, photo) << blocks;
+        << magick("-sampling-factor 2x2 -interlace JPEG", "jpeg:-", {}, photo) << blocks
+        << QByteArray();
     QTest::newRow("progressive JPEG, 4:4:4, restart markers")
         << magick("-sampling-factor 1x1", "jpeg:-", "jpegtran -progressive -restart 1", photo)
-        << blocks;
+        << blocks << QByteArray();
     // DC scans of one component each, at half precision, then refined.
     QTemporaryFile scans;
     QVERIFY(scans.open());
@@ -789,25 +843,27 @@ void BadInputTest::ownDecodersShowWhatQtShows_data() {
     QTest::newRow("progressive JPEG, 4:2:2, separate and refining DC scans")
         << magick("-sampling-factor 2x1", "jpeg:-",
                   "jpegtran -restart 3 -scans " + scans.fileName(), photo)
-        << blocks;
+        << blocks << QByteArray();
     // Shown as EXIF says, turned or mirrored, as Qt's reader turns it.
     for (int orientation = 1; orientation <= 8; ++orientation)
         QTest::newRow(qPrintable(QString("JPEG, EXIF orientation %1").arg(orientation)))
             << magick({}, "jpeg:-", QString("exiftool -Orientation#=%1 -o - -").arg(orientation),
                       shapes)
-            << 2.0;
+            << 2.0 << QByteArray();
 }
 
-// Pictures that our own decoders read come out as Qt's whole-picture decode, shrunk the same way.
+// Pictures that our own decoders read come out as the reference's whole-picture decode (Qt's, or
+// the format's own library's), shrunk the same way.
 void BadInputTest::ownDecodersShowWhatQtShows() {
     QFETCH(QByteArray, content);
     QFETCH(double, tolerance);
+    QFETCH(QByteArray, reference);
     test::Game g;
     g.writeFile("set1.png", content);
     QVERIFY2(g.start(), g.errors.empty() ? "" : g.errors[0].detail().c_str());
     const QImage shown =
         g.f2().Image1.Picture().image()->convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    QBuffer buffer(&content);
+    QBuffer buffer(reference.isEmpty() ? &content : &reference);
     QImageReader reader(&buffer);
     reader.setAutoTransform(true); // upright, as EXIF says
     const QImage whole = reader.read().convertToFormat(QImage::Format_ARGB32);
