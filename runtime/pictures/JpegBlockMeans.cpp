@@ -1,17 +1,24 @@
 // Progressive JPEG pictures from their blocks' means: only the DC coefficient of each block is
 // decoded, from the DC scans; every scan's entropy-coded data is passed over to the next marker,
 // the way libjpeg finds markers. A block's mean is its pixel at 1/8 scale, so this costs two
-// bytes a block, where a full progressive decode holds all 64 coefficients of every block.
+// bytes a block, where a full progressive decode holds all 64 coefficients of every block. The
+// frame, the tables and the first scan come from libjpeg, which read them; the rest from the
+// stream, where it stopped.
 #include "JpegBlockMeans.h"
 
 #include "AreaScaler.h"
-#include "Formats.h"
+#include "ByteOrder.h"
+#include "JpegMarkers.h"
+#include "Limits.h"
 
 #include <array>
 #include <cmath>
+#include <cstring>
 
 namespace rt::pictures {
 namespace {
+
+const char* const Name = "JPEG";
 
 struct Component {
     int id = 0;
@@ -41,29 +48,48 @@ struct Frame {
     std::vector<Component> components;
 };
 
+// A scan's header: its components, their DC tables, and which bits of which coefficients.
+struct Scan {
+    int count = 0;
+    std::array<int, 4> ids{};
+    std::array<int, 4> dcTables{};
+    int start = 0;         // the first coefficient: 0 for a DC scan
+    int approximation = 0; // high nibble: refining; low: the bit it gives
+};
+
+// What the block means read as they go.
+struct State {
+    Frame frame;
+    std::vector<Buffer<std::int16_t>> dc; // each component's block means
+    std::array<Huffman, 4> dcTables;
+    std::array<int, 4> quant{};
+    std::array<bool, 4> quantSeen{};
+    int restartInterval = 0;
+    int scans = 0;
+};
+
 [[noreturn]] void unreadable() {
-    fail(damaged(JpegFormat.name));
+    fail(damaged(Name));
 }
 
 // The entropy-coded bytes of a scan as bits: FF 00 stands for FF; at a marker the bits run out
 // as zeros, and the marker stays unread.
 class BitReader {
 public:
-    BitReader(const Snapshot& b, std::int64_t pos)
-        : m_b(b)
-        , m_pos(pos) {}
+    explicit BitReader(Stream& in)
+        : m_in(in) {}
 
     int bit() {
         if (m_count == 0) {
             m_byte = 0;
             m_count = 8;
-            const int c = m_b.at(m_pos);
-            if (c == 0xFF && m_b.at(m_pos + 1) == 0x00) {
+            const int c = m_exhausted ? -1 : m_in.peek();
+            if (c == 0xFF && m_in.peek(1) == 0x00) {
                 m_byte = 0xFF;
-                m_pos += 2;
+                m_in.skip(2);
             } else if (c >= 0 && c != 0xFF) {
                 m_byte = c;
-                ++m_pos;
+                m_in.get();
             } else {
                 m_exhausted = true;
             }
@@ -79,17 +105,18 @@ public:
     }
     // At a marker or the end of the file: the blocks left keep what they have.
     bool exhausted() const { return m_exhausted; }
-    // A restart: the rest of the byte is padding, then the RSTn marker.
+    // A restart: the rest of the byte is padding, then the RSTn marker. Data that ran out at any
+    // other marker stays run out, so the blocks after it cost nothing to read.
     void restart() {
         m_count = 0;
-        m_exhausted = false;
-        if (m_b.at(m_pos) == 0xFF && (m_b.at(m_pos + 1) & 0xF8) == 0xD0)
-            m_pos += 2;
+        if (m_in.peek() == 0xFF && jpeg::isRestart(m_in.peek(1))) {
+            m_in.skip(2);
+            m_exhausted = false;
+        }
     }
 
 private:
-    const Snapshot& m_b;
-    std::int64_t m_pos;
+    Stream& m_in;
     int m_byte = 0;
     int m_count = 0;
     bool m_exhausted = false;
@@ -105,127 +132,118 @@ int decodeSymbol(BitReader& r, const Huffman& t) {
     return 0; // not a code of the table: broken data, read as no change
 }
 
-// The offset of the marker that ends the entropy-coded data from pos, or -1 at the file's end.
-// As in libjpeg's entropy decoders, FF fill bytes may stand before a stuffed 00 or a restart.
-std::int64_t endOfScan(const Snapshot& b, std::int64_t pos) {
+// The next marker as libjpeg finds it: bytes before an FF are passed over (a scan's entropy-coded
+// data among them), FF fill bytes too, and neither FF 00 nor a restart marker ends a scan. Its
+// code, consumed; -1 at the file's end.
+int nextMarker(Stream& in) {
     for (;;) {
-        pos = b.find(pos, 0xFF);
-        if (pos < 0)
+        const std::span<const unsigned char> chunk = in.chunk();
+        if (chunk.empty())
             return -1;
-        std::int64_t at = pos;
-        while (b.at(at) == 0xFF)
-            ++at;
-        const int next = b.at(at);
-        if (next < 0)
+        const auto* hit =
+            static_cast<const unsigned char*>(std::memchr(chunk.data(), 0xFF, chunk.size()));
+        if (!hit)
+            continue;
+        in.giveBack(std::size_t(chunk.data() + chunk.size() - hit - 1)); // past the FF
+        int marker;
+        while ((marker = in.get()) == 0xFF) {
+        }
+        if (marker < 0)
             return -1;
-        if (next != 0x00 && (next < 0xD0 || next > 0xD7))
-            return pos;
-        pos = at + 1;
-    }
-}
-
-// The next marker from pos as libjpeg finds it: bytes before an FF are passed over, FF fill
-// bytes too, and FF 00 is no marker. Its code, with pos just after it; -1 at the file's end.
-int nextMarker(const Snapshot& b, std::int64_t& pos) {
-    for (;;) {
-        pos = b.find(pos, 0xFF);
-        if (pos < 0)
-            return -1;
-        while (b.at(pos) == 0xFF)
-            ++pos;
-        const int marker = b.at(pos++);
-        if (marker != 0x00)
+        if (marker != 0x00 && !jpeg::isRestart(marker))
             return marker;
     }
 }
 
-void readFrame(const Snapshot& b, std::int64_t at, std::int64_t end, Frame& f) {
-    if (b.at(at + 2) != 8)
+// A marker's segment, without its length bytes.
+void readSegment(Stream& in, Buffer<unsigned char>& into) {
+    unsigned char length[2];
+    if (in.read(length, 2) != 2)
+        fail(cutShort(Name));
+    if (be16(length) < 2)
         unreadable();
-    f.height = int(b.be16(at + 3));
-    f.width = int(b.be16(at + 5));
-    const int count = b.at(at + 7);
-    if (f.width <= 0 || f.height <= 0 || (count != 1 && count != 3) || at + 8 + 3 * count > end)
-        unreadable();
-    for (int i = 0; i < count; ++i) {
-        Component c;
-        c.id = b.at(at + 8 + 3 * i);
-        c.h = std::max(1, b.at(at + 9 + 3 * i) >> 4);
-        c.v = std::max(1, b.at(at + 9 + 3 * i) & 15);
-        c.table = b.at(at + 10 + 3 * i) & 3;
-        if (c.h > 4 || c.v > 4)
+    into.resize(be16(length) - 2);
+    if (in.read(into.data(), into.size()) != into.size())
+        fail(cutShort(Name));
+}
+
+void defineHuffman(Huffman& t, const unsigned char* counts, const unsigned char* values) {
+    t = Huffman{};
+    int code = 0, index = 0;
+    for (int length = 1; length <= 16; ++length) {
+        const int n = counts[length - 1];
+        t.offset[std::size_t(length)] = index - code;
+        t.maxCode[std::size_t(length)] = n ? code + n - 1 : -1;
+        index += n;
+        code = (code + n) << 1;
+    }
+    std::copy(values, values + std::min(index, 256), t.values.begin());
+    t.defined = true;
+}
+
+// DHT: the DC tables among those it defines.
+void readHuffman(State& s, const Buffer<unsigned char>& b) {
+    std::size_t pos = 0;
+    while (pos + 17 <= b.size()) {
+        const int kind = b[pos];
+        int total = 0;
+        for (std::size_t i = 1; i <= 16; ++i)
+            total += b[pos + i];
+        if (total > 256 || pos + 17 + std::size_t(total) > b.size())
             unreadable();
-        for (const Component& other : f.components)
-            if (other.id == c.id)
-                unreadable();
-        f.hMax = std::max(f.hMax, c.h);
-        f.vMax = std::max(f.vMax, c.v);
-        f.components.push_back(c);
-    }
-    if (count == 1) { // a single component is its own MCU whatever its sampling says
-        f.components[0].h = f.components[0].v = 1;
-        f.hMax = f.vMax = 1;
-    }
-    f.mcusWide = (f.width + 8 * f.hMax - 1) / (8 * f.hMax);
-    f.mcusHigh = (f.height + 8 * f.vMax - 1) / (8 * f.vMax);
-    for (Component& c : f.components) {
-        c.blocksWide = f.mcusWide * c.h;
-        c.blocksHigh = f.mcusHigh * c.v;
-        c.usedWide = ((f.width * c.h + f.hMax - 1) / f.hMax + 7) / 8;
-        c.usedHigh = ((f.height * c.v + f.vMax - 1) / f.vMax + 7) / 8;
+        if ((kind >> 4) == 0)
+            defineHuffman(s.dcTables[std::size_t(kind & 3)], &b[pos + 1], &b[pos + 17]);
+        pos += 17 + std::size_t(total);
     }
 }
 
-void readHuffman(const Snapshot& b, std::int64_t pos, std::int64_t end,
-                 std::array<Huffman, 4>& dcTables) {
-    while (pos + 17 <= end) {
-        const int kind = b.at(pos);
-        std::array<int, 17> counts{};
-        int total = 0;
-        for (int i = 1; i <= 16; ++i)
-            total += counts[std::size_t(i)] = std::max(0, b.at(pos + i));
-        if (kind < 0 || total > 256)
-            unreadable();
-        if ((kind >> 4) == 0) {
-            Huffman& t = dcTables[std::size_t(kind & 3)];
-            t = Huffman{};
-            for (int i = 0; i < total; ++i)
-                t.values[std::size_t(i)] = std::uint8_t(std::max(0, b.at(pos + 17 + i)));
-            int code = 0, index = 0;
-            for (int length = 1; length <= 16; ++length) {
-                const int n = counts[std::size_t(length)];
-                t.offset[std::size_t(length)] = index - code;
-                t.maxCode[std::size_t(length)] = n ? code + n - 1 : -1;
-                index += n;
-                code = (code + n) << 1;
-            }
-            t.defined = true;
-        }
-        pos += 17 + total;
+// DQT: each table's DC step.
+void readQuantisation(State& s, const Buffer<unsigned char>& b) {
+    for (std::size_t at = 0; at + 1 < b.size();) {
+        const int kind = b[at];
+        const std::size_t id = std::size_t(kind & 3);
+        const bool wide = (kind >> 4) != 0;
+        if (wide && at + 2 >= b.size())
+            break;
+        s.quant[id] = wide ? int(be16(&b[at + 1])) : b[at + 1];
+        s.quantSeen[id] = true;
+        at += 1 + (wide ? 128 : 64);
     }
+}
+
+Scan readScanHeader(const Buffer<unsigned char>& b) {
+    Scan scan;
+    scan.count = b.empty() ? 0 : b[0];
+    if (scan.count < 1 || scan.count > 4 || b.size() < std::size_t(4 + 2 * scan.count))
+        unreadable();
+    for (std::size_t i = 0; i < std::size_t(scan.count); ++i) {
+        scan.ids[i] = b[1 + 2 * i];
+        scan.dcTables[i] = b[2 + 2 * i] >> 4 & 3;
+    }
+    const std::size_t after = 1 + 2 * std::size_t(scan.count);
+    scan.start = b[after];
+    scan.approximation = b[after + 2];
+    return scan;
 }
 
 int extend(int value, int size) {
     return value < (1 << (size - 1)) ? value - (1 << size) + 1 : value;
 }
 
-using Means = Buffer<std::int16_t>;
-
 // One DC scan, first or refining, of the components listed.
-void decodeDcScan(const Snapshot& b, std::int64_t pos, const Frame& f,
-                  const std::vector<std::size_t>& in, std::vector<Means>& dc,
-                  const std::vector<const Huffman*>& tables, int restartInterval, bool refine,
-                  int shift) {
-    BitReader r(b, pos);
+void decodeDcScan(Stream& in, State& s, const std::vector<std::size_t>& inScan,
+                  const std::vector<const Huffman*>& tables, bool refine, int shift) {
+    const Frame& f = s.frame;
+    BitReader r(in);
     std::array<int, 4> predictions{};
-    const bool interleaved = in.size() > 1;
-    const Component& only = f.components[in[0]];
+    const bool interleaved = inScan.size() > 1;
+    const Component& only = f.components[inScan[0]];
     const int unitsWide = interleaved ? f.mcusWide : only.usedWide;
     const int unitsHigh = interleaved ? f.mcusHigh : only.usedHigh;
     const auto decodeBlock = [&](std::size_t i, int bx, int by) {
-        const Component& c = f.components[in[i]];
+        const Component& c = f.components[inScan[i]];
         std::int16_t& mean =
-            dc[in[i]][std::size_t(by) * std::size_t(c.blocksWide) + std::size_t(bx)];
+            s.dc[inScan[i]][std::size_t(by) * std::size_t(c.blocksWide) + std::size_t(bx)];
         if (r.exhausted()) {
             if (!refine)
                 mean = std::int16_t(std::clamp(predictions[i] * (1 << shift), -32768, 32767));
@@ -245,7 +263,7 @@ void decodeDcScan(const Snapshot& b, std::int64_t pos, const Frame& f,
     std::int64_t done = 0;
     for (int uy = 0; uy < unitsHigh; ++uy) {
         for (int ux = 0; ux < unitsWide; ++ux, ++done) {
-            if (restartInterval > 0 && done > 0 && done % restartInterval == 0) {
+            if (s.restartInterval > 0 && done > 0 && done % s.restartInterval == 0) {
                 r.restart();
                 predictions.fill(0);
             }
@@ -253,8 +271,8 @@ void decodeDcScan(const Snapshot& b, std::int64_t pos, const Frame& f,
                 decodeBlock(0, ux, uy);
                 continue;
             }
-            for (std::size_t i = 0; i < in.size(); ++i) {
-                const Component& c = f.components[in[i]];
+            for (std::size_t i = 0; i < inScan.size(); ++i) {
+                const Component& c = f.components[inScan[i]];
                 for (int v = 0; v < c.v; ++v)
                     for (int h = 0; h < c.h; ++h)
                         decodeBlock(i, ux * c.h + h, uy * c.v + v);
@@ -263,111 +281,143 @@ void decodeDcScan(const Snapshot& b, std::int64_t pos, const Frame& f,
     }
 }
 
+// A scan whose header has been read, with the stream at its data: its DC means decoded, the rest
+// passed over. The marker after it, or -1.
+int readScan(Stream& in, State& s, const Scan& scan) {
+    if (++s.scans > MaxJpegScans)
+        fail(FaultKind::TooComplex, "is too complex (its JPEG data has more than " +
+                                        std::to_string(MaxJpegScans) + " scans)");
+    // As libjpeg: a scan of 1 to 4 different components of the frame, at most 10 blocks to an MCU.
+    Frame& f = s.frame;
+    std::vector<std::size_t> inScan;
+    std::vector<const Huffman*> tables;
+    int blocks = 0;
+    for (int i = 0; i < scan.count; ++i) {
+        std::size_t k = 0;
+        while (k < f.components.size() && f.components[k].id != scan.ids[std::size_t(i)])
+            ++k;
+        if (k == f.components.size() || std::find(inScan.begin(), inScan.end(), k) != inScan.end())
+            unreadable();
+        Component& c = f.components[k];
+        if (!c.scanned) {
+            c.scanned = true;
+            c.quant = s.quantSeen[std::size_t(c.table)] ? s.quant[std::size_t(c.table)] : 1;
+        }
+        inScan.push_back(k);
+        tables.push_back(&s.dcTables[std::size_t(scan.dcTables[std::size_t(i)])]);
+        blocks += c.h * c.v;
+    }
+    if (scan.count > 1 && blocks > 10)
+        unreadable();
+    const bool refine = (scan.approximation >> 4) != 0;
+    const bool usable = std::all_of(tables.begin(), tables.end(),
+                                    [refine](const Huffman* t) { return refine || t->defined; });
+    // A component has at most 14 DC scans (the first, then one a bit); a file with more would
+    // only cost time.
+    bool fresh = true;
+    for (std::size_t k : inScan)
+        fresh = fresh && f.components[k].dcScans < 14;
+    for (std::size_t k : inScan)
+        f.components[k].dcScans += scan.start == 0;
+    if (scan.start == 0 && usable && fresh)
+        decodeDcScan(in, s, inScan, tables, refine, scan.approximation & 15);
+    return nextMarker(in);
+}
+
+// The frame, tables and first scan as libjpeg read them.
+State stateOf(Load& load, const jpeg_decompress_struct& c) {
+    State s;
+    Frame& f = s.frame;
+    f.width = int(c.image_width);
+    f.height = int(c.image_height);
+    for (int i = 0; i < c.num_components; ++i) {
+        const jpeg_component_info& info = c.comp_info[i];
+        Component k;
+        k.id = info.component_id;
+        k.h = std::clamp(info.h_samp_factor, 1, 4);
+        k.v = std::clamp(info.v_samp_factor, 1, 4);
+        k.table = info.quant_tbl_no & 3;
+        for (const Component& other : f.components)
+            if (other.id == k.id)
+                unreadable();
+        f.hMax = std::max(f.hMax, k.h);
+        f.vMax = std::max(f.vMax, k.v);
+        f.components.push_back(k);
+    }
+    if (f.components.size() == 1) { // a single component is its own MCU whatever its sampling
+        f.components[0].h = f.components[0].v = 1;
+        f.hMax = f.vMax = 1;
+    }
+    f.mcusWide = (f.width + 8 * f.hMax - 1) / (8 * f.hMax);
+    f.mcusHigh = (f.height + 8 * f.vMax - 1) / (8 * f.vMax);
+    for (Component& k : f.components) {
+        k.blocksWide = f.mcusWide * k.h;
+        k.blocksHigh = f.mcusHigh * k.v;
+        k.usedWide = ((f.width * k.h + f.hMax - 1) / f.hMax + 7) / 8;
+        k.usedHigh = ((f.height * k.v + f.vMax - 1) / f.vMax + 7) / 8;
+        s.dc.push_back(buffer<std::int16_t>(load.budget,
+                                            std::size_t(k.blocksWide) * std::size_t(k.blocksHigh)));
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (const JHUFF_TBL* t = c.dc_huff_tbl_ptrs[i])
+            defineHuffman(s.dcTables[i], t->bits + 1, t->huffval);
+        if (const JQUANT_TBL* q = c.quant_tbl_ptrs[i]) {
+            s.quant[i] = q->quantval[0];
+            s.quantSeen[i] = true;
+        }
+    }
+    s.restartInterval = int(c.restart_interval);
+    return s;
+}
+
+Scan firstScanOf(const jpeg_decompress_struct& c) {
+    Scan scan;
+    scan.count = c.comps_in_scan;
+    for (int i = 0; i < scan.count && i < 4; ++i) {
+        scan.ids[std::size_t(i)] = c.cur_comp_info[i]->component_id;
+        scan.dcTables[std::size_t(i)] = c.cur_comp_info[i]->dc_tbl_no & 3;
+    }
+    scan.start = c.Ss;
+    scan.approximation = c.Ah << 4 | c.Al;
+    return scan;
+}
+
 } // namespace
 
-QImage decodeJpegBlockMeans(Load& load, const Snapshot& b, QSize frame, int components, bool rgb,
-                            QSize target, int orientation) {
-    Frame f;
-    std::vector<Means> dc;
-    std::array<Huffman, 4> dcTables;
-    std::array<int, 4> quant{};
-    std::array<bool, 4> quantSeen{};
-    int restartInterval = 0;
-    std::int64_t pos = 2;
+QImage readJpegBlockMeans(Load& load, const jpeg_decompress_struct& c, QSize target,
+                          int orientation) {
+    using namespace jpeg;
+    Stream& in = load.in;
+    State s = stateOf(load, c);
+    const bool rgb = c.jpeg_color_space == JCS_RGB;
+    Buffer<unsigned char> segment(BudgetAllocator<unsigned char>(load.budget));
+    int marker = readScan(in, s, firstScanOf(c));
     for (;;) {
-        const int marker = nextMarker(b, pos);
         if (marker < 0)
-            fail(cutShort(JpegFormat.name));
-        if (marker == 0xD9)
+            fail(cutShort(Name));
+        if (marker == EOI)
             break;
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
-            continue;
-        if (marker == 0xD8 || marker < 0xC0) // a second start, or a marker libjpeg does not know
-            unreadable();
-        if (!b.has(pos + 1))
-            fail(cutShort(JpegFormat.name));
-        const std::int64_t length = b.be16(pos);
-        const std::int64_t end = pos + length;
-        if (length < 2)
-            unreadable();
-        if (end > b.size())
-            fail(cutShort(JpegFormat.name));
-        const bool frameHeader =
-            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (frameHeader) {
-            // One frame, the one the decode began with.
-            if (marker != 0xC2 || !f.components.empty())
-                unreadable();
-            readFrame(b, pos, end, f);
-            if (QSize(f.width, f.height) != frame || int(f.components.size()) != components)
-                unreadable();
-            for (const Component& c : f.components)
-                dc.push_back(buffer<std::int16_t>(load.budget, std::size_t(c.blocksWide) *
-                                                                   std::size_t(c.blocksHigh)));
-        } else if (marker == 0xC4) {
-            readHuffman(b, pos + 2, end, dcTables);
-        } else if (marker == 0xDB) {
-            for (std::int64_t at = pos + 2; at < end;) {
-                const int kind = b.at(at);
-                const int id = kind & 3;
-                quant[std::size_t(id)] = (kind >> 4) ? int(b.be16(at + 1)) : b.at(at + 1);
-                quantSeen[std::size_t(id)] = true;
-                at += 1 + ((kind >> 4) ? 128 : 64);
-            }
-        } else if (marker == 0xDD) {
-            restartInterval = int(b.be16(pos + 2));
-        } else if (marker == 0xDA) {
-            // As libjpeg: a scan after the frame, of 1 to 4 different components of it, at
-            // most 10 blocks to an MCU.
-            const int count = b.at(pos + 2);
-            if (f.components.empty() || count < 1 || count > 4 || length < 6 + 2 * count)
-                unreadable();
-            std::vector<std::size_t> in;
-            std::vector<const Huffman*> tables;
-            int blocks = 0;
-            for (int i = 0; i < count; ++i) {
-                const int id = b.at(pos + 3 + 2 * i);
-                std::size_t k = 0;
-                while (k < f.components.size() && f.components[k].id != id)
-                    ++k;
-                if (k == f.components.size() || std::find(in.begin(), in.end(), k) != in.end())
-                    unreadable();
-                Component& c = f.components[k];
-                if (!c.scanned) {
-                    c.scanned = true;
-                    c.quant = quantSeen[std::size_t(c.table)] ? quant[std::size_t(c.table)] : 1;
-                }
-                in.push_back(k);
-                tables.push_back(&dcTables[std::size_t(b.at(pos + 4 + 2 * i) >> 4 & 3)]);
-                blocks += c.h * c.v;
-            }
-            if (count > 1 && blocks > 10)
-                unreadable();
-            const std::int64_t after = pos + 3 + 2 * std::int64_t(count);
-            const int start = b.at(after), approximation = b.at(after + 2);
-            const bool refine = (approximation >> 4) != 0;
-            const bool usable =
-                std::all_of(tables.begin(), tables.end(),
-                            [refine](const Huffman* t) { return refine || t->defined; });
-            // A component has at most 14 DC scans (the first, then one a bit); a file with
-            // more would only cost time.
-            bool fresh = true;
-            for (std::size_t k : in)
-                fresh = fresh && f.components[k].dcScans < 14;
-            for (std::size_t k : in)
-                f.components[k].dcScans += start == 0;
-            if (start == 0 && usable && fresh)
-                decodeDcScan(b, end, f, in, dc, tables, restartInterval, refine,
-                             approximation & 15);
-            pos = endOfScan(b, end);
-            if (pos < 0)
-                fail(cutShort(JpegFormat.name));
+        if (marker == TEM) {
+            marker = nextMarker(in);
             continue;
         }
-        pos = end;
+        if (marker == SOI || marker < SOF0 || isFrame(marker)) // a second start or frame, or
+            unreadable();                                      // a marker libjpeg does not know
+        readSegment(in, segment);
+        if (marker == SOS) {
+            marker = readScan(in, s, readScanHeader(segment));
+            continue;
+        }
+        if (marker == DHT)
+            readHuffman(s, segment);
+        else if (marker == DQT)
+            readQuantisation(s, segment);
+        else if (marker == DRI && segment.size() >= 2)
+            s.restartInterval = int(be16(segment.data()));
+        marker = nextMarker(in);
     }
-    if (f.components.empty())
-        unreadable();
+    const Frame& f = s.frame;
+    const auto& dc = s.dc;
 
     // Each block's mean as one pixel; chroma of a subsampled picture stands for each of the
     // blocks it covers.

@@ -2,12 +2,16 @@
 #pragma once
 
 #include "Formats.h"
-#include "Snapshot.h"
+
+#include <cstdio> // jpeglib.h needs FILE
+
+#include <jpeglib.h>
 
 namespace rt::pictures {
 
-// `frame`, `components` and their colours (`rgb`, else YCbCr or grey) as the decode began.
-QImage decodeJpegBlockMeans(Load& load, const Snapshot& bytes, QSize frame, int components,
-                            bool rgb, QSize target, int orientation);
+// Goes on from where libjpeg read the header up to its first scan, `cinfo` holding the frame,
+// the tables and that scan; the stream stands at the scan's data.
+QImage readJpegBlockMeans(Load& load, const jpeg_decompress_struct& cinfo, QSize target,
+                          int orientation);
 
 } // namespace rt::pictures

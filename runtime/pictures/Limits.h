@@ -23,6 +23,9 @@ constexpr std::size_t MaxExifBytes = 64 * 1024;
 // Each scan makes a decoder walk every block of the picture again, however little data it
 // holds; real files have at most a few dozen (a progressive CMYK one about 40).
 constexpr int MaxJpegScans = 100;
+// What libjpeg may take of a load's budget for a file of up to 1 MB; a larger file may let it
+// take more (its coefficients, where it must hold them all, compress to a sixteenth at best).
+constexpr std::size_t MinJpegShare = std::size_t(14) << 20;
 // A progressive JPEG whose coefficients would cost more than this is shown from its blocks'
 // means (a 4:2:0 picture of about 5.5 million pixels).
 constexpr std::int64_t MaxCoefficientBytes = 16 * 1024 * 1024;
