@@ -2,6 +2,8 @@
 // program with a report that names the file and the cause, quickly and in bounded memory.
 #include "TestSupport.h"
 
+#include "HostileFiles.h"
+
 #include "AreaScaler.h"
 #include "forms/Picture.h"
 #include "lang/Open.h"
@@ -16,6 +18,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -108,60 +111,6 @@ QByteArray gifBytes(QSize size, int minimumCodeSize = 7) {
         g.append(char(block.size())).append(block);
     }
     return g.append('\0').append(char(0x3B));
-}
-
-// JPEG segments written by hand, for the shapes no encoder writes.
-QByteArray segment(int marker, const QByteArray& payload) {
-    QByteArray d(4, '\0');
-    d[0] = char(0xFF);
-    d[1] = char(marker);
-    putBe16(d, 2, int(payload.size()) + 2);
-    return d + payload;
-}
-// A frame header (SOF0 baseline, SOF2 progressive) of components 1, 2, ... sampled 1 x 1.
-QByteArray jpegFrame(int marker, int width, int height, int components) {
-    QByteArray p(6, '\0');
-    p[0] = 8;
-    putBe16(p, 1, height);
-    putBe16(p, 3, width);
-    p[5] = char(components);
-    for (int i = 1; i <= components; ++i)
-        p.append(char(i)).append(char(0x11)).append('\0');
-    return segment(marker, p);
-}
-// A scan of the components listed, of the DC coefficients only (as progressive files begin).
-QByteArray jpegScan(const QByteArray& components) {
-    QByteArray p(1, char(components.size()));
-    for (const char id : components)
-        p.append(id).append('\0');
-    return segment(0xDA, p.append('\0').append('\0').append('\0'));
-}
-// Tables: all quantisation steps 1; a DC table whose one code, a single 0 bit, means no change,
-// so that entropy-coded zero bytes are a flat grey picture.
-QByteArray jpegTables() {
-    QByteArray counts(17, '\0');
-    counts[1] = 1;
-    return segment(0xDB, QByteArray(65, '\1').replace(0, 1, QByteArray(1, '\0'))) +
-           segment(0xC4, counts + QByteArray(1, '\0'));
-}
-const QByteArray Soi("\xFF\xD8", 2), Eoi("\xFF\xD9", 2), Entropy(16, '\0');
-
-// Shapes an attacker makes: each once made the header walk and the decoder read different
-// pictures from the same file.
-QByteArray strayBytesBeforeFrame(int side) { // FF 00 between segments: no marker, libjpeg skips it
-    return Soi + jpegTables() + QByteArray("\xFF\x00\x00\x0A", 4) + jpegFrame(0xC2, side, side, 1) +
-           jpegScan("\x01") + Entropy + Eoi;
-}
-QByteArray scanOfFewerComponents() { // a baseline frame whose only scan holds one of three
-    return Soi + jpegTables() + jpegFrame(0xC0, 12000, 12000, 3) + jpegScan("\x01") + Entropy + Eoi;
-}
-QByteArray scanBeforeFrame() { // and a frame of 65535 x 65535 in an APP1 after the scan's data
-    return Soi + jpegTables() + jpegScan("\x01") + QByteArray("\x12\xFF\x00\x05", 4) +
-           segment(0xE1, jpegFrame(0xC2, 65535, 65535, 1)) + Eoi;
-}
-QByteArray dcScanListing(const QByteArray& components) { // after a first scan that is whole
-    return Soi + jpegTables() + jpegFrame(0xC2, 4000, 4000, 3) + jpegScan("\x01\x02\x03") +
-           Entropy + jpegScan(components) + Entropy + Eoi;
 }
 
 QByteArray pictureBytes(const char* format, QSize size = {320, 240}, bool progressive = false) {
@@ -400,19 +349,39 @@ void addPictureRows() {
         "is too large (20000 x 20000 pixels)", FaultKind::TooLarge);
     // Hostile JPEGs of under 200 bytes; once each cost 0.4 to 1.5 GB or seconds.
     row("JPEG with FF 00 before a frame of 30000 x 30000", Bad::Content,
-        strayBytesBeforeFrame(30000), "is too large (30000 x 30000 pixels)", FaultKind::TooLarge);
-    row("baseline JPEG whose scan holds 1 of 3 components", Bad::Content, scanOfFewerComponents(),
-        "is too large (12000 x 12000 pixels)", FaultKind::TooLarge);
-    row("JPEG with a scan before its frame", Bad::Content, scanBeforeFrame(),
+        hostile::strayBytesBeforeFrame(30000), "is too large (30000 x 30000 pixels)",
+        FaultKind::TooLarge);
+    row("baseline JPEG whose scan holds 1 of 3 components", Bad::Content,
+        hostile::scanOfFewerComponents(12000), "is too large (12000 x 12000 pixels)",
+        FaultKind::TooLarge);
+    row("JPEG with a scan before its frame", Bad::Content, hostile::scanBeforeFrame(),
         "is damaged (its JPEG data cannot be decoded)", FaultKind::Damaged);
     row("progressive JPEG with a DC scan of 255 components", Bad::Content,
-        dcScanListing(QByteArray(255, '\1')), "is damaged (its JPEG data cannot be decoded)",
-        FaultKind::Damaged);
+        hostile::dcScanListing(QByteArray(255, '\1'), 4000),
+        "is damaged (its JPEG data cannot be decoded)", FaultKind::Damaged);
     row("progressive JPEG with a DC scan listing a component twice", Bad::Content,
-        dcScanListing("\x01\x02\x01"), "is damaged (its JPEG data cannot be decoded)",
-        FaultKind::Damaged);
+        hostile::dcScanListing("\x01\x02\x01", 4000),
+        "is damaged (its JPEG data cannot be decoded)", FaultKind::Damaged);
     row("GIF with LZW minimum code size 13", Bad::Content, gifBytes({16, 16}, 13),
         "is damaged (its GIF data cannot be decoded)", FaultKind::Damaged);
+    // Hostile JPEGs that once held 150 MB or took seconds: libjpeg's memory is charged to the
+    // load, and its scans are counted.
+    const char* tooMuch = "is too complex (its JPEG data has more than 100 scans)";
+    row("JPEG of 6500 x 6500 in a baseline scan for each component", Bad::Content,
+        hostile::scanPerComponent(6500), "is too large (6500 x 6500 pixels)", FaultKind::TooLarge);
+    row("arithmetic-coded progressive JPEG of 8000 x 8000", Bad::Content,
+        hostile::arithmeticProgressive(8000), "is too large (8000 x 8000 pixels)",
+        FaultKind::TooLarge);
+    row("progressive CMYK JPEG of 6500 x 6500", Bad::Content, hostile::progressiveCmyk(6500),
+        "is too large (6500 x 6500 pixels)", FaultKind::TooLarge);
+    row("progressive JPEG with 50000 empty scans", Bad::Content, hostile::emptyScans(2000, 50000),
+        tooMuch, FaultKind::TooComplex);
+    row("progressive JPEG with 3000 empty scans, cut short", Bad::Content,
+        hostile::emptyScans(2000, 3000, true), tooMuch, FaultKind::TooComplex);
+    row("large progressive JPEG with 3000 empty scans", Bad::Content,
+        hostile::emptyScans(14000, 3000), tooMuch, FaultKind::TooComplex);
+    row("baseline JPEG with 1000 scans", Bad::Content, hostile::sequentialScans(1000, 1000),
+        tooMuch, FaultKind::TooComplex);
 }
 
 void addListRows() {
@@ -580,6 +549,7 @@ private slots:
     void oddButValidListFilesStart_data();
     void oddButValidListFilesStart();
     void hugePictureIsDecodedAtTheShownSize();
+    void againShowsChangedBytesWhateverTheTimes();
     void gifScreenTallerThanItsFrameIsShownSize();
     void pictureRewrittenWhileLoadingIsAPictureOrAReport();
 };
@@ -902,7 +872,13 @@ void BadInputTest::largePicturesCostLittleMemory_data() {
     QTest::newRow("BMP with RLE8 of 5000 x 5000")
         << magick("-type Palette -compress RLE", "bmp3:-", {}, large);
     QTest::newRow("JPEG with FF 00 before a progressive frame of 14000 x 14000")
-        << strayBytesBeforeFrame(14000);
+        << hostile::strayBytesBeforeFrame(14000);
+    // Data for no block but a restart marker due after each: once 5 s of looking for markers.
+    QTest::newRow("progressive JPEG of 30000 x 6666 restarting after every block")
+        << hostile::restartEveryBlock(30000, 6666);
+    // libjpeg once copied every APP1 segment: 900 KB of them are passed over, not held.
+    QTest::newRow("JPEG after 14 APP1 segments of 64 KB")
+        << hostile::withApp1(magick({}, "jpeg:-"), 14);
 }
 
 // A small file of many pixels is shown at the size of the image control without ever being
@@ -959,6 +935,39 @@ void BadInputTest::hugePictureIsDecodedAtTheShownSize() {
     const QImage* image = g.f2().Image1.Picture().image();
     QVERIFY(image);
     QCOMPARE(image->size(), shownSize(g));
+}
+
+// A picture changed in place through a shared mapping, its times set back as they were: the next
+// game shows the new bytes, since the file is read afresh at every game.
+void BadInputTest::againShowsChangedBytesWhateverTheTimes() {
+    test::Game g;
+    QImage picture(40, 30, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    QVERIFY(picture.save(g.path("set1.png"), "BMP"));
+    QVERIFY(g.start());
+    QCOMPARE(g.f2().Image1.Picture().image()->pixel(5, 5), qRgb(255, 0, 0));
+    g.again(); // the unchanged file is known by its bytes
+    QCOMPARE(g.f2().Image1.Picture().image()->pixel(5, 5), qRgb(255, 0, 0));
+
+    const QByteArray path = QFile::encodeName(g.path("set1.png"));
+    struct stat before {};
+    QVERIFY(::stat(path.constData(), &before) == 0);
+    QBuffer blue;
+    blue.open(QIODevice::WriteOnly);
+    picture.fill(Qt::blue);
+    QVERIFY(picture.save(&blue, "BMP"));
+    QCOMPARE(blue.data().size(), qint64(before.st_size));
+    const int fd = ::open(path.constData(), O_RDWR);
+    QVERIFY(fd >= 0);
+    void* mapped = ::mmap(nullptr, std::size_t(before.st_size), PROT_WRITE, MAP_SHARED, fd, 0);
+    QVERIFY(mapped != MAP_FAILED);
+    std::memcpy(mapped, blue.data().constData(), std::size_t(before.st_size));
+    ::munmap(mapped, std::size_t(before.st_size));
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    QVERIFY(::futimens(fd, times) == 0);
+    ::close(fd);
+    g.again();
+    QCOMPARE(g.f2().Image1.Picture().image()->pixel(5, 5), qRgb(0, 0, 255));
 }
 
 // Found by fuzzing: Qt draws a GIF's frame onto its screen, which may be larger than the size

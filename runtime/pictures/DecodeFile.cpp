@@ -44,19 +44,27 @@ Decoded decodeStream(Stream& in, Budget& budget, QSize shown) {
     }
 }
 
-// The file open at fd, unless its bytes are those of the picture decoded last.
+// The file open at fd, unless its bytes are those of the picture decoded last at this path and
+// size. A small file is read ahead and kept while its hash is checked, so that it is read once
+// whatever the answer; a large one is hashed on its way past, and only when it has changed read
+// again to be decoded.
 Decoded decodeOpen(int fd, std::int64_t size, const std::string& path, QSize shown) {
     Budget budget(LoadBudget);
     try {
         Stream in(fd, budget, size);
         DecodeCache& cache = lastPicture();
-        const bool checked = std::size_t(size) <= MaxCheckedAhead;
-        if (checked && cache.has(path, shown) && in.prefetch(MaxCheckedAhead))
-            if (auto known = cache.find(path, shown, in.hash()))
+        if (cache.has(path, shown)) {
+            const bool whole = std::size_t(size) <= MaxCheckedAhead
+                                   ? in.prefetch(MaxCheckedAhead)
+                                   : (in.drain(), true);
+            if (auto known = whole ? cache.find(path, shown, in.hash()) : nullptr)
                 return {known, {}};
-        Decoded decoded = decodeStream(in, budget, shown);
+            if (std::size_t(size) > MaxCheckedAhead)
+                in.rewind();
+        }
         cache.forget();
-        if (decoded.picture && checked) {
+        Decoded decoded = decodeStream(in, budget, shown);
+        if (decoded.picture) {
             in.drain(); // the hash is the whole file's
             cache.remember(path, shown, in.hash(), decoded.picture);
         }

@@ -20,8 +20,7 @@ struct Decompress {
     ~Decompress() { jpeg_destroy_decompress(&cinfo); }
 };
 
-// What libjpeg may take: enough for any real file under 1 MB within a game's 20 MB, and more
-// as the file is larger (coefficients a file must hold compress to a sixteenth at best).
+// What libjpeg may take of what is left of the budget: more as the file is larger.
 std::size_t libraryShare(const Load& load) {
     const std::int64_t beyond = std::max<std::int64_t>(0, load.in.sizeHint() - (1 << 20));
     const std::int64_t share = std::int64_t(MinJpegShare) + 32 * beyond;

@@ -23,15 +23,17 @@ constexpr std::size_t MaxExifBytes = 64 * 1024;
 // Each scan makes a decoder walk every block of the picture again, however little data it
 // holds; real files have at most a few dozen (a progressive CMYK one about 40).
 constexpr int MaxJpegScans = 100;
-// What libjpeg may take of a load's budget for a file of up to 1 MB; a larger file may let it
-// take more (its coefficients, where it must hold them all, compress to a sixteenth at best).
+// What libjpeg may take of a load's budget for a file of up to 1 MB, so that any such file stays
+// within 20 MB of a game; each byte beyond lets it take 32 more, for the coefficients it must
+// hold of a large progressive CMYK or multi-scan file (real ones hold 8 to 16 for each byte).
 constexpr std::size_t MinJpegShare = std::size_t(14) << 20;
 // A progressive JPEG whose coefficients would cost more than this is shown from its blocks'
 // means (a 4:2:0 picture of about 5.5 million pixels).
 constexpr std::int64_t MaxCoefficientBytes = 16 * 1024 * 1024;
 
-// A file up to this size is read ahead whole before decoding when the last game showed the same
-// path, so that unchanged bytes are known by their hash and not decoded again.
+// When the last game showed the same path, a file up to this size is read ahead and kept while
+// its bytes' hash is checked against that picture's, so that it is read once whatever the hash
+// says; a larger one is hashed without being kept, and read again only when it has changed.
 constexpr std::size_t MaxCheckedAhead = std::size_t(16) << 20;
 
 } // namespace rt::pictures

@@ -173,6 +173,24 @@ void Stream::drain() {
     m_at = m_end = m_buffer.data();
 }
 
+void Stream::rewind() {
+    if (m_fd < 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) {
+        if (m_fd >= 0)
+            fail(FaultKind::CannotRead, "cannot be read");
+        m_at = m_memory.data();
+        m_position = 0;
+        return;
+    }
+    XXH3_64bits_reset(m_hash);
+    m_position = 0;
+    m_ended = false;
+    if (m_buffer.size() != 2 * ChunkSize)
+        Buffer<unsigned char>(2 * ChunkSize, 0, BudgetAllocator<unsigned char>(m_budget))
+            .swap(m_buffer);
+    m_at = m_end = m_buffer.data();
+    m_bufferStart = 0;
+}
+
 Buffer<unsigned char> Stream::rest() {
     Buffer<unsigned char> bytes{BudgetAllocator<unsigned char>(m_budget)};
     if (m_fd < 0) {

@@ -60,6 +60,9 @@ public:
     bool prefetch(std::size_t limit);
     // Reads and hashes the rest of the file without keeping it.
     void drain();
+    // Back to the file's start, as if nothing had been read: for a check of a large file's hash
+    // before it is decoded.
+    void rewind();
     // The hash of every byte read so far.
     std::uint64_t hash() const;
 
