@@ -5,7 +5,10 @@
 // JPEGs large enough to be shown from their blocks' means; hostile JPEGs written by hand (bytes
 // FF 00 before a large frame, a baseline scan of fewer components than its frame, a scan before
 // any frame, a DC scan of 255 components), a GIF of 12-bit minimum code size and a JPEG turned
-// by its EXIF orientation.
+// by its EXIF orientation; JPEGs that make libjpeg hold every coefficient, many empty scans,
+// a restart marker due after every block, and APP1 segments before the picture.
+#include "HostileFiles.h"
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QCoreApplication>
@@ -142,59 +145,6 @@ QByteArray largeProgressiveJpeg(QImage::Format format) {
     return data;
 }
 
-QByteArray segment(int marker, const QByteArray& payload) {
-    const int length = int(payload.size()) + 2;
-    return QByteArray(1, char(0xFF)) + char(marker) + char(length >> 8) + char(length) + payload;
-}
-
-// A frame header of components 1, 2, ... sampled 1 x 1.
-QByteArray jpegFrame(int marker, int width, int height, int components) {
-    QByteArray p(1, 8);
-    p.append(char(height >> 8)).append(char(height)).append(char(width >> 8)).append(char(width));
-    p.append(char(components));
-    for (int i = 1; i <= components; ++i)
-        p.append(char(i)).append(char(0x11)).append('\0');
-    return segment(marker, p);
-}
-
-// A DC scan of the components listed, then some entropy-coded zeros.
-QByteArray jpegScan(const QByteArray& components) {
-    QByteArray p(1, char(components.size()));
-    for (const char id : components)
-        p.append(id).append('\0');
-    return segment(0xDA, p.append(3, '\0')) + QByteArray(16, '\0');
-}
-
-// Quantisation steps of 1 and a DC table whose one code, a 0 bit, means no change.
-QByteArray jpegTables() {
-    QByteArray counts(17, '\0');
-    counts[1] = 1;
-    QByteArray steps(65, 1);
-    steps[0] = 0;
-    return segment(0xDB, steps) + segment(0xC4, counts + '\0');
-}
-
-const QByteArray Soi("\xFF\xD8", 2), Eoi("\xFF\xD9", 2);
-
-QByteArray strayBytesBeforeFrame() {
-    return Soi + jpegTables() + QByteArray("\xFF\x00\x00\x0A", 4) + jpegFrame(0xC2, 3000, 3000, 1) +
-           jpegScan("\x01") + Eoi;
-}
-
-QByteArray scanOfFewerComponents() {
-    return Soi + jpegTables() + jpegFrame(0xC0, 1200, 1200, 3) + jpegScan("\x01") + Eoi;
-}
-
-QByteArray scanBeforeFrame() {
-    return Soi + jpegTables() + jpegScan("\x01") + segment(0xE1, jpegFrame(0xC2, 65535, 65535, 1)) +
-           Eoi;
-}
-
-QByteArray dcScanOf255Components() {
-    return Soi + jpegTables() + jpegFrame(0xC2, 2400, 2400, 3) + jpegScan("\x01\x02\x03") +
-           jpegScan(QByteArray(255, 1)) + Eoi;
-}
-
 // The tiny GIF's pixels as 13-bit literal codes (minimum code size 12), a clear code first.
 QByteArray gifOf12BitCodes() {
     QByteArray g = tinyGif();
@@ -223,7 +173,7 @@ QByteArray turnedJpeg() {
     const QByteArray exif("Exif\0\0MM\0\x2A\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0"
                           "\0\0\0\0",
                           32);
-    return bytesOf(tiny(), "JPEG").insert(2, segment(0xE1, exif));
+    return bytesOf(tiny(), "JPEG").insert(2, hostile::segment(0xE1, exif));
 }
 
 bool write(const QDir& dir, const char* name, const QByteArray& data) {
@@ -260,10 +210,18 @@ int main(int argc, char* argv[]) {
         write(dir, "transparent-interlaced.gif", transparentInterlacedGif()) &&
         write(dir, "large-progressive-grey.jpg", largeProgressiveJpeg(QImage::Format_Grayscale8)) &&
         write(dir, "large-progressive.jpg", largeProgressiveJpeg(QImage::Format_RGB32)) &&
-        write(dir, "stray-bytes-before-frame.jpg", strayBytesBeforeFrame()) &&
-        write(dir, "scan-of-fewer-components.jpg", scanOfFewerComponents()) &&
-        write(dir, "scan-before-frame.jpg", scanBeforeFrame()) &&
-        write(dir, "dc-scan-of-255-components.jpg", dcScanOf255Components()) &&
+        write(dir, "stray-bytes-before-frame.jpg", hostile::strayBytesBeforeFrame(3000)) &&
+        write(dir, "scan-of-fewer-components.jpg", hostile::scanOfFewerComponents(1200)) &&
+        write(dir, "scan-before-frame.jpg", hostile::scanBeforeFrame()) &&
+        write(dir, "dc-scan-of-255-components.jpg",
+              hostile::dcScanListing(QByteArray(255, 1), 2400)) &&
+        write(dir, "scan-per-component.jpg", hostile::scanPerComponent(3000)) &&
+        write(dir, "arithmetic-progressive.jpg", hostile::arithmeticProgressive(3000)) &&
+        write(dir, "progressive-cmyk.jpg", hostile::progressiveCmyk(3000)) &&
+        write(dir, "empty-scans.jpg", hostile::emptyScans(1000, 300)) &&
+        write(dir, "sequential-scans.jpg", hostile::sequentialScans(500, 300)) &&
+        write(dir, "restart-every-block.jpg", hostile::restartEveryBlock(8000, 3000)) &&
+        write(dir, "app1-segments.jpg", hostile::withApp1(bytesOf(tiny(), "JPEG"), 3, 4000)) &&
         write(dir, "lzw-12-bits.gif", gifOf12BitCodes()) &&
         write(dir, "exif-orientation-6.jpg", turnedJpeg()) &&
         write(dir, "bit-fields.bmp", bytesOf(tiny().convertToFormat(QImage::Format_ARGB32), "BMP"));

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang-format clang-14 libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-image-formats-plugins libpng-dev
-  libjpeg62-turbo-dev libgl-dev libbenchmark-dev libxcb1-dev libxcb-xinerama0-dev
+  libjpeg62-turbo-dev libxxhash-dev libgl-dev libbenchmark-dev libxcb1-dev libxcb-xinerama0-dev
   fonts-ipafont-gothic fonts-dejavu-core
   xvfb xauth x11-utils x11-apps xdotool imagemagick libjpeg-turbo-progs libimage-exiftool-perl
   libgif-dev python3-pil
