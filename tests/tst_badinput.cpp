@@ -988,7 +988,7 @@ void BadInputTest::gifScreenTallerThanItsFrameIsShownSize() {
 
 // A picture in a shared folder may change while the game reads it. Found with AddressSanitizer:
 // the decoders sized their buffers from one reading of the file and wrote by another. Now every
-// load works from one snapshot of the file, whatever is written to it meanwhile.
+// load reads each byte once, whatever is written to the file meanwhile.
 void BadInputTest::pictureRewrittenWhileLoadingIsAPictureOrAReport() {
     QTemporaryDir shared;
     const QByteArray path = QFile::encodeName(shared.filePath("picture"));
