@@ -54,9 +54,8 @@ Decoded decodeOpen(int fd, std::int64_t size, const std::string& path, QSize sho
         Stream in(fd, budget, size);
         DecodeCache& cache = lastPicture();
         if (cache.has(path, shown)) {
-            const bool whole = std::size_t(size) <= MaxCheckedAhead
-                                   ? in.prefetch(MaxCheckedAhead)
-                                   : (in.drain(), true);
+            const bool whole = std::size_t(size) <= MaxCheckedAhead ? in.prefetch(MaxCheckedAhead)
+                                                                    : (in.drain(), true);
             if (auto known = whole ? cache.find(path, shown, in.hash()) : nullptr)
                 return {known, {}};
             if (std::size_t(size) > MaxCheckedAhead)

@@ -15,8 +15,9 @@ namespace {
 
 const char* const Name = "JPEG";
 
+// Destroys the decompressor before the client its memory methods call on goes.
 struct Decompress {
-    jpeg_decompress_struct cinfo{};
+    jpeg_decompress_struct& cinfo;
     ~Decompress() { jpeg_destroy_decompress(&cinfo); }
 };
 
@@ -49,9 +50,9 @@ bool byBlockMeans(const jpeg_decompress_struct& c, QSize stored, QSize shownStor
 }
 
 QImage readJpeg(Load& load) {
-    Decompress d;
-    jpeg_decompress_struct& c = d.cinfo;
+    jpeg_decompress_struct c{};
     JpegClient client(c, load.in, load.budget, libraryShare(load));
+    Decompress d{c};
     std::optional<AreaScaler> into;
     Buffer<QRgb> row(BudgetAllocator<QRgb>(load.budget));
     Buffer<JSAMPLE> cmyk(BudgetAllocator<JSAMPLE>(load.budget));

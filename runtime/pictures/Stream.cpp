@@ -16,11 +16,9 @@ Stream::Stream(int fd, Budget& budget, std::int64_t sizeHint)
     : m_budget(budget)
     , m_fd(fd)
     , m_sizeHint(sizeHint)
-    , m_buffer(BudgetAllocator<unsigned char>(budget))
-    , m_hash(XXH3_createState()) {
-    if (!m_hash)
-        throw OverBudget();
-    XXH3_64bits_reset(m_hash);
+    , m_buffer(BudgetAllocator<unsigned char>(budget)) {
+    XXH3_INITSTATE(&m_hash);
+    XXH3_64bits_reset(&m_hash);
     m_buffer.resize(2 * ChunkSize);
     m_at = m_end = m_buffer.data();
 }
@@ -29,27 +27,21 @@ Stream::Stream(std::span<const unsigned char> bytes, Budget& budget)
     : m_budget(budget)
     , m_sizeHint(std::int64_t(bytes.size()))
     , m_buffer(BudgetAllocator<unsigned char>(budget))
-    , m_memory(bytes)
-    , m_hash(XXH3_createState()) {
-    if (!m_hash)
-        throw OverBudget();
-    XXH3_64bits_reset(m_hash);
+    , m_memory(bytes) {
+    XXH3_INITSTATE(&m_hash);
+    XXH3_64bits_reset(&m_hash);
     hashed(bytes.data(), bytes.size());
     m_at = bytes.data();
     m_end = m_at + bytes.size();
     m_ended = true;
 }
 
-Stream::~Stream() {
-    XXH3_freeState(m_hash);
-}
-
 void Stream::hashed(const unsigned char* bytes, std::size_t count) {
-    XXH3_64bits_update(m_hash, bytes, count);
+    XXH3_64bits_update(&m_hash, bytes, count);
 }
 
 std::uint64_t Stream::hash() const {
-    return XXH3_64bits_digest(m_hash);
+    return XXH3_64bits_digest(&m_hash);
 }
 
 std::size_t Stream::fromFile(unsigned char* into, std::size_t count) {
@@ -181,7 +173,7 @@ void Stream::rewind() {
         m_position = 0;
         return;
     }
-    XXH3_64bits_reset(m_hash);
+    XXH3_64bits_reset(&m_hash);
     m_position = 0;
     m_ended = false;
     if (m_buffer.size() != 2 * ChunkSize)

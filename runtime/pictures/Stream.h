@@ -4,6 +4,7 @@
 
 #include "Budget.h"
 
+#define XXH_STATIC_LINKING_ONLY // the hash state inside the stream, not on the heap
 #include <xxhash.h>
 
 #include <cstdint>
@@ -20,7 +21,6 @@ public:
     Stream(int fd, Budget& budget, std::int64_t sizeHint);
     // Bytes that are already in memory (not copied: they must outlive the stream).
     Stream(std::span<const unsigned char> bytes, Budget& budget);
-    ~Stream();
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
 
@@ -81,7 +81,7 @@ private:
     const unsigned char* m_at = nullptr;
     const unsigned char* m_end = nullptr;
     std::span<const unsigned char> m_memory; // the bytes left, for a stream over memory
-    XXH3_state_t* m_hash = nullptr;
+    XXH3_state_t m_hash;
 };
 
 } // namespace rt::pictures
