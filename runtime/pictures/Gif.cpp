@@ -38,17 +38,6 @@ int colourTableBytes(int flags) {
 
 const char* const Name = "GIF";
 
-// Past an extension's sub-blocks; false when the file ends first.
-bool skipSubBlocks(Stream& in) {
-    for (;;) {
-        const int size = in.get();
-        if (size < 0 || !in.skip(size))
-            return false;
-        if (size == 0)
-            return true;
-    }
-}
-
 // `count` bytes from the stream, or the report that the file is cut short.
 void readAll(Stream& in, void* into, std::size_t count) {
     if (in.read(into, count) != count)

@@ -6,6 +6,16 @@
 
 namespace rt::pictures {
 
+bool skipSubBlocks(Stream& in) {
+    for (;;) {
+        const int size = in.get();
+        if (size < 0 || !in.skip(size))
+            return false;
+        if (size == 0)
+            return true;
+    }
+}
+
 template <class Index>
 Lzw<Index>::Lzw(Stream& in, int minimumCodeSize, int width)
     : m_in(in)
@@ -40,15 +50,7 @@ template <class Index> const Index* Lzw<Index>::nextRow() {
 template <class Index> bool Lzw<Index>::skipRest() {
     if (m_ending == LzwEnding::Terminator)
         return true;
-    if (m_fileEnded)
-        return false;
-    for (;;) {
-        const int size = m_in.get();
-        if (size < 0 || !m_in.skip(size))
-            return false;
-        if (size == 0)
-            return true;
-    }
+    return !m_fileEnded && skipSubBlocks(m_in);
 }
 
 // Drops output older than History before the current row.

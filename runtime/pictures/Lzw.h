@@ -9,6 +9,10 @@
 
 namespace rt::pictures {
 
+// Past data in GIF's sub-blocks (a size byte, then that many bytes, up to a size of 0); false
+// when the file ends first.
+bool skipSubBlocks(Stream& in);
+
 // How the codes ended before the last row, if they did.
 enum class LzwEnding { None, EndCode, Terminator, FileEnd, BadCode };
 
