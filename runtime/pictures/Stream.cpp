@@ -140,14 +140,17 @@ bool Stream::prefetch(std::size_t limit) {
     const std::size_t left = std::size_t(m_end - m_at);
     if (left >= limit || m_ended)
         return m_ended;
-    // Grown a chunk at a time, so that a file larger than it said is caught at the limit.
+    // Room for the size the file had at once; grown a chunk at a time past it, so that a file
+    // larger than it said is caught at the limit.
+    const std::size_t expected = std::size_t(std::max<std::int64_t>(leftHint(), 0)) + 1;
     std::memmove(m_buffer.data(), m_at, left);
+    if (m_buffer.size() < std::min(limit, left + expected))
+        m_buffer.resize(std::min(limit, left + expected));
     std::size_t have = left;
     while (!m_ended && have < limit) {
-        const std::size_t want = std::min(limit - have, ChunkSize);
-        if (m_buffer.size() < have + want)
-            m_buffer.resize(std::min(limit, std::max(have + want, m_buffer.size() * 2)));
-        have += fromFile(m_buffer.data() + have, want);
+        if (m_buffer.size() == have)
+            m_buffer.resize(std::min(limit, have + ChunkSize));
+        have += fromFile(m_buffer.data() + have, m_buffer.size() - have);
     }
     m_at = m_buffer.data();
     m_end = m_at + have;
