@@ -442,7 +442,7 @@ int main(int argc, char** argv) {
     const std::pair<const char*, QByteArray> hostiles[] = {
         {"baseline scan for each component, 6500 x 6500", hostile::scanPerComponent(6500)},
         {"arithmetic-coded progressive, 8000 x 8000", hostile::arithmeticProgressive(8000)},
-        {"progressive CMYK, 6500 x 6500", hostile::progressiveCmyk(6500)},
+        {"progressive CMYK, 6500 x 6500 (block means)", hostile::progressiveCmyk(6500)},
         {"50000 empty scans", hostile::emptyScans(2000, 50000)},
         {"3000 empty scans, cut short", hostile::emptyScans(2000, 3000, true)},
         {"1000 baseline scans", hostile::sequentialScans(1000, 1000)},

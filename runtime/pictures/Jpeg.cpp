@@ -39,14 +39,17 @@ std::int64_t coefficientBytes(const jpeg_decompress_struct& c) {
 
 // A progressive JPEG shown at an eighth of its size or less needs only each block's mean; so
 // does one whose coefficients would cost more than a game's own memory, shown then a little soft.
-// Its colours as libjpeg reads them (YCbCr, or RGB by Adobe's marker or the components' ids).
+// Its colours as libjpeg reads them (YCbCr, RGB by Adobe's marker or the components' ids, CMYK
+// or YCCK).
 bool byBlockMeans(const jpeg_decompress_struct& c, QSize stored, QSize shownStored) {
     const bool eighth = !shownStored.isEmpty() && stored.width() >= 8 * shownStored.width() &&
                         stored.height() >= 8 * shownStored.height();
+    const J_COLOR_SPACE colours = c.jpeg_color_space;
+    const bool known = c.num_components == 1 ||
+                       (c.num_components == 3 && (colours == JCS_YCbCr || colours == JCS_RGB)) ||
+                       (c.num_components == 4 && (colours == JCS_CMYK || colours == JCS_YCCK));
     return c.progressive_mode && !c.arith_code && !shownStored.isEmpty() && c.data_precision == 8 &&
-           (c.num_components == 1 || (c.num_components == 3 && (c.jpeg_color_space == JCS_YCbCr ||
-                                                                c.jpeg_color_space == JCS_RGB))) &&
-           (eighth || coefficientBytes(c) > MaxCoefficientBytes);
+           known && (eighth || coefficientBytes(c) > MaxCoefficientBytes);
 }
 
 QImage readJpeg(Load& load) {

@@ -389,7 +389,7 @@ QImage readJpegBlockMeans(Load& load, const jpeg_decompress_struct& c, QSize tar
     using namespace jpeg;
     Stream& in = load.in;
     State s = stateOf(load, c);
-    const bool rgb = c.jpeg_color_space == JCS_RGB;
+    const J_COLOR_SPACE colours = c.jpeg_color_space;
     Buffer<unsigned char> segment(BudgetAllocator<unsigned char>(load.budget));
     int marker = readScan(in, s, firstScanOf(c));
     for (;;) {
@@ -441,14 +441,20 @@ QImage readJpegBlockMeans(Load& load, const jpeg_decompress_struct& c, QSize tar
                 continue;
             }
             const int c0 = sample(0, x, y), c1 = sample(1, x, y), c2 = sample(2, x, y);
-            if (rgb) {
+            if (colours == JCS_RGB || colours == JCS_CMYK) {
                 p = qRgb(c0, c1, c2);
-                continue;
+            } else {
+                const double cb = c1 - 128, cr = c2 - 128;
+                p = qRgb(std::clamp(int(std::lround(c0 + 1.402 * cr)), 0, 255),
+                         std::clamp(int(std::lround(c0 - 0.344136 * cb - 0.714136 * cr)), 0, 255),
+                         std::clamp(int(std::lround(c0 + 1.772 * cb)), 0, 255));
             }
-            const double cb = c1 - 128, cr = c2 - 128;
-            p = qRgb(std::clamp(int(std::lround(c0 + 1.402 * cr)), 0, 255),
-                     std::clamp(int(std::lround(c0 - 0.344136 * cb - 0.714136 * cr)), 0, 255),
-                     std::clamp(int(std::lround(c0 + 1.772 * cb)), 0, 255));
+            if (colours == JCS_YCCK) // the colours were C, M and Y inverted, as RGB
+                p = qRgb(255 - qRed(p), 255 - qGreen(p), 255 - qBlue(p));
+            if (colours == JCS_CMYK || colours == JCS_YCCK) { // Adobe's inverted ink, as stored
+                const int k = sample(3, x, y);
+                p = qRgb(qRed(p) * k / 255, qGreen(p) * k / 255, qBlue(p) * k / 255);
+            }
         }
         if (!into.addRow(y, row.data(), size.width()))
             unreadable();
