@@ -5,6 +5,7 @@
 #include "lang/RuntimeError.h"
 #include "picture/Form2.h"
 #include "pictures/PictureFile.h"
+#include "program/Program.h"
 
 #include <QAction>
 #include <QApplication>
@@ -102,20 +103,19 @@ public:
     explicit Game(const QString& dir) {
         m_oldDir = QDir::currentPath();
         QDir::setCurrent(dir);
-        rt::beginProgram();
-        rt::setErrorReporter([](const rt::RuntimeError& e) {
+        rt::Seams seams;
+        seams.report = [](const rt::RuntimeError& e) {
             std::fprintf(stderr, "run-time error: %s\n", e.detail().c_str());
             std::abort();
-        });
-        rt::setEndHandler([](int) { std::abort(); });
+        };
+        seams.end = [](int) { std::abort(); };
+        rt::beginProgram(std::move(seams));
         form1 = std::make_unique<Form1>();
         form1->form.Load();
         QCoreApplication::processEvents();
     }
     ~Game() {
         form1.reset();
-        rt::setErrorReporter({});
-        rt::setEndHandler({});
         rt::beginProgram();
         QDir::setCurrent(m_oldDir);
     }
