@@ -1,7 +1,7 @@
 // The primary monitor's full size (not its work area), in twips.
 #include "forms/Screen.h"
 
-#include "detail/Monitors.h"
+#include "detail/WindowFrame.h"
 #include "forms/Twips.h"
 #include "program/Program.h"
 
