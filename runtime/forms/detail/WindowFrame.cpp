@@ -5,6 +5,7 @@
 #include "program/Program.h"
 
 #include <QAbstractNativeEventFilter>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
@@ -66,17 +67,27 @@ std::optional<QPoint> FrameRules::beforeShow(Window w, QRect placed, std::option
     return to;
 }
 
-std::optional<QPoint> FrameRules::framed(Window w, QRect frame, QRect client) {
+std::optional<QPoint> FrameRules::framed(Window w, QRect frame, QRect client, int sinceShowMs) {
     const auto it = m_windows.find(w);
     if (it == m_windows.end())
         return std::nullopt;
-    const Placed p = it->second;
-    m_windows.erase(it);
-    m_lastFrame = between(frame, client);
-    m_framedWhereAsked = frame.topLeft() == p.askedClient && frame != client;
+    Placed& p = it->second;
+    if (p.moves == 0) {
+        m_lastFrame = between(frame, client);
+        m_framedWhereAsked = frame.topLeft() == p.askedClient && frame != client;
+    }
     const QRect wanted = grownAwayFromCentre(p.placed, frame.size(), p.monitor);
-    if (wanted.topLeft() == frame.topLeft())
+    if (wanted.topLeft() == frame.topLeft() || p.moves == MaxMoves) {
+        m_windows.erase(it);
         return std::nullopt;
+    }
+    // What is seen soon after a move was asked for may come from before it. A move asked for
+    // while the window manager still places the window it has just mapped may be dropped
+    // (metacity on a busy machine): once that time is past, the move is asked for again.
+    if (p.moves > 0 && sinceShowMs - p.movedAtMs < RetryAfterMs)
+        return std::nullopt;
+    ++p.moves;
+    p.movedAtMs = sinceShowMs;
     // The client area is asked for where it belongs inside the frame now known: window
     // managers that put the first frame where the client area was asked for (i3) take later
     // requests for the client area as such.
@@ -301,9 +312,11 @@ private:
         if (!device)
             return;
         const qreal ratio = window->devicePixelRatioF();
-        const auto to = m_rules.framed(id, rt::toLogical(device->first, ratio),
-                                       rt::toLogical(device->second, ratio));
-        m_shown.erase(it);
+        const auto to =
+            m_rules.framed(id, rt::toLogical(device->first, ratio),
+                           rt::toLogical(device->second, ratio), int(it->second.since.elapsed()));
+        if (!m_rules.awaits(id))
+            m_shown.erase(it);
         if (to)
             moveClientTo(window, *to);
     }

@@ -4,7 +4,6 @@
 // where its frame belongs, once.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMargins>
 #include <QRect>
 
@@ -35,9 +34,10 @@ public:
                                      QRect monitor);
     // Whether the window still waits for its frame on the screen.
     bool awaits(Window w) const { return m_windows.count(w) != 0; }
-    // The window stands framed: `frame` around `client`. Where its client area goes once, if
-    // elsewhere; the window no longer waits, and the next window is framed alike.
-    std::optional<QPoint> framed(Window w, QRect frame, QRect client);
+    // The window stands framed: `frame` around `client`, `sinceShowMs` after its show. Where
+    // its client area goes, if elsewhere; the first frame seen is how the next window will be
+    // framed. The window waits until its frame is seen in place (or was moved there twice).
+    std::optional<QPoint> framed(Window w, QRect frame, QRect client, int sinceShowMs);
     // The frame did not come in time: the window stays where it is.
     void forget(Window w) { m_windows.erase(w); }
 
@@ -46,7 +46,11 @@ private:
         QRect placed;       // the outer frame the game meant, as placed with no frame
         QRect monitor;      // whose centre lines it grows away from
         QPoint askedClient; // where the client area was asked for at the show
+        int moves = 0;      // asked for since the map
+        int movedAtMs = 0;  // when the last one was asked for, since the show
     };
+    static constexpr int MaxMoves = 2;
+    static constexpr int RetryAfterMs = 100;
     std::map<Window, Placed> m_windows;
     // The frame around the window framed last, as margins about its client area: the same
     // window manager frames the program's next window alike. And whether it put that frame
