@@ -7,8 +7,7 @@
 #include "lang/RuntimeError.h"
 #include "picture/Form2.h"
 #include "pictures/PictureFile.h"
-#include "program/End.h"
-#include "program/ErrorReport.h"
+#include "program/Program.h"
 
 #include <QAction>
 #include <QApplication>
@@ -118,20 +117,19 @@ public:
     explicit Game(const QString& dir) {
         m_oldDir = QDir::currentPath();
         QDir::setCurrent(dir);
-        rt::beginProgram();
-        rt::setErrorReporter([](const rt::RuntimeError& e) {
+        rt::Seams seams;
+        seams.report = [](const rt::RuntimeError& e) {
             std::fprintf(stderr, "run-time error: %s\n", e.detail().c_str());
             std::abort();
-        });
-        rt::setEndHandler([](int) { std::abort(); });
+        };
+        seams.end = [](int) { std::abort(); };
+        rt::beginProgram(std::move(seams));
         form1 = std::make_unique<Form1>();
         form1->form.Load();
         QCoreApplication::processEvents();
     }
     ~Game() {
         form1.reset();
-        rt::setErrorReporter({});
-        rt::setEndHandler({});
         rt::beginProgram();
         QDir::setCurrent(m_oldDir);
     }
@@ -206,8 +204,9 @@ void BM_ShownSizeDecode(benchmark::State& state) {
     const Case& c = Cases[state.range(0)];
     const std::string path = QFile::encodeName(picturePath(c)).toStdString();
     int run = 0;
+    rt::pictures::DecodeCache last;
     for (auto _ : state) {
-        const auto image = rt::pictures::decodeFile(path, QSize(289 - run++ % 2, 257));
+        const auto image = rt::pictures::decodeFile(path, QSize(289 - run++ % 2, 257), last);
         benchmark::DoNotOptimize(image->constBits());
     }
     state.SetLabel(c.name);

@@ -4,6 +4,9 @@
 // turn, round after round, so that they share the machine's ups and downs.
 //
 //   startup_probe ROUNDS NAME DIR EXECUTABLE [NAME DIR EXECUTABLE]...
+// With KELVORA_BENCH_DESKTOP set (the window manager running), two programs give one row: the
+// first against the second, its floor. Under a window manager a window counts once its frame is
+// mapped.
 #include <xcb/xcb.h>
 
 #include <poll.h>
@@ -96,12 +99,13 @@ public:
 
 private:
     // Top-level windows mapped since the last call; override-redirect ones (menus, tool
-    // tips) do not count.
+    // tips) do not count, but where a window manager frames the windows: its frames may be
+    // override-redirect (fluxbox's are).
     int countMaps() {
         int n = 0;
         while (xcb_generic_event_t* e = xcb_poll_for_event(m_c)) {
             if ((e->response_type & 0x7f) == XCB_MAP_NOTIFY &&
-                !reinterpret_cast<xcb_map_notify_event_t*>(e)->override_redirect)
+                (m_framed || !reinterpret_cast<xcb_map_notify_event_t*>(e)->override_redirect))
                 ++n;
             std::free(e);
         }
@@ -109,6 +113,7 @@ private:
     }
 
     xcb_connection_t* m_c;
+    const bool m_framed = std::getenv("KELVORA_BENCH_DESKTOP") != nullptr;
 };
 
 template <class T> T median(std::vector<T> v) {
@@ -145,6 +150,14 @@ int main(int argc, char** argv) {
         }
     }
 
+    const char* desktop = std::getenv("KELVORA_BENCH_DESKTOP");
+    if (desktop && programs.size() == 2) {
+        const double time = median(programs[0].ms) / median(programs[1].ms);
+        std::printf("  %-16s %7.1f ms   floor %7.1f ms   %.2fx (target <= 1.2x: %s)\n", desktop,
+                    median(programs[0].ms), median(programs[1].ms), time,
+                    time <= 1.2 ? "met" : "MISSED");
+        return time <= 1.2 ? 0 : 3;
+    }
     std::printf("Start-up until both windows are mapped, median of %d runs each:\n", rounds);
     for (const Program& p : programs)
         std::printf("  %-20s %7.1f ms (fastest %.1f, slowest %.1f)   peak RSS %6.1f MB\n",
@@ -153,11 +166,11 @@ int main(int argc, char** argv) {
     if (programs.size() == 2) {
         const double time = median(programs[0].ms) / median(programs[1].ms);
         const double memory = double(median(programs[0].kb)) / double(median(programs[1].kb));
-        std::printf("  %s / %s: start-up %.2fx (target <= 1.3x: %s), peak RSS %.2fx (target "
+        std::printf("  %s / %s: start-up %.2fx (target <= 1.2x: %s), peak RSS %.2fx (target "
                     "<= 1.2x: %s)\n",
                     programs[0].name.c_str(), programs[1].name.c_str(), time,
-                    time <= 1.3 ? "met" : "MISSED", memory, memory <= 1.2 ? "met" : "MISSED");
-        return time <= 1.3 && memory <= 1.2 ? 0 : 3;
+                    time <= 1.2 ? "met" : "MISSED", memory, memory <= 1.2 ? "met" : "MISSED");
+        return time <= 1.2 && memory <= 1.2 ? 0 : 3;
     }
     return 0;
 }

@@ -1,13 +1,10 @@
 // Start-up, the clock, the Game menu and closing the board window.
-#include "Startup.h"
 #include "Form1.h"
 
 #include "forms/Screen.h"
+#include "lang/End.h"
 #include "picture/Form2.h"
 #include "picture/PicSets.h"
-#include "program/Application.h"
-#include "program/End.h"
-#include "resources/Icon.h"
 
 using rt::Int16;
 
@@ -48,16 +45,3 @@ void Form1::menuagain_Click() {
 void Form1::menuexit_Click() {
     rt::End();
 }
-
-namespace kelvora {
-
-int runProgram(char* argv0) {
-    rt::Application app(argv0, {"KelvoraDX", AppId, IconResource});
-    if (!app.hasDisplay())
-        return 1;
-    Form1 form1;
-    form1.form.Load();
-    return app.exec();
-}
-
-} // namespace kelvora

@@ -2,7 +2,7 @@
 #include "Form2.h"
 
 #include "forms/Screen.h"
-#include "program/End.h"
+#include "lang/End.h"
 #include "resources/Icon.h"
 
 #include <string>

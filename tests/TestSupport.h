@@ -3,12 +3,10 @@
 #pragma once
 
 #include "board/Form1.h"
-#include "forms/Screen.h"
-#include "lang/Random.h"
 #include "picture/Form2.h"
 #include "program/Dispatch.h"
 #include "program/End.h"
-#include "program/ErrorReport.h"
+#include "program/Program.h"
 
 #include <QAction>
 #include <QDir>
@@ -21,6 +19,7 @@
 #include <QWindow>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,7 +63,8 @@ private:
 // One program's world: its folder, its seams and its windows.
 class Game {
 public:
-    Game() {
+    // `alter` changes the seams before the program begins (another screen, Rnd's own generator).
+    explicit Game(const std::function<void(rt::Seams&)>& alter = {}) {
         QVERIFY(m_dir.isValid());
         m_oldDir = QDir::currentPath();
         writePicture("set1.png", SetColors[0], "PNG");
@@ -72,18 +72,18 @@ public:
         writePicture("set3.bmp", SetColors[2], "BMP");
         writeListFile("set1.png\r\nset2.png\r\nset3.bmp\r\n");
         QDir::setCurrent(m_dir.path());
-        rt::beginProgram();
-        rt::setErrorReporter([this](const rt::RuntimeError& e) { errors.push_back(e); });
-        rt::setEndHandler([this](int status) { endStatus = status; });
-        rt::setRndSource([this] { return rnd.next(); });
-        rt::Screen::setSizeForTesting(1280 * 15, 1024 * 15);
+        rt::Seams seams;
+        seams.report = [this](const rt::RuntimeError& e) { errors.push_back(e); };
+        seams.end = [this](int status) { endStatus = status; };
+        seams.rnd = [this] { return rnd.next(); };
+        seams.screenWidth = 1280 * 15;
+        seams.screenHeight = 1024 * 15;
+        if (alter)
+            alter(seams);
+        rt::beginProgram(std::move(seams));
     }
     ~Game() {
         form1.reset();
-        rt::setErrorReporter({});
-        rt::setEndHandler({});
-        rt::setRndSource({});
-        rt::Screen::setSizeForTesting(0, 0);
         rt::beginProgram();
         QDir::setCurrent(m_oldDir);
     }

@@ -100,8 +100,10 @@ void LayoutTest::placementFromTheScreen_data() {
 void LayoutTest::placementFromTheScreen() {
     QFETCH(int, screenWidth);
     QFETCH(int, screenHeight);
-    test::Game g;
-    rt::Screen::setSizeForTesting(screenWidth * 15.0f, screenHeight * 15.0f);
+    test::Game g([&](rt::Seams& seams) {
+        seams.screenWidth = screenWidth * 15.0f;
+        seams.screenHeight = screenHeight * 15.0f;
+    });
     QVERIFY(g.start());
     const rt::Form& board = g.f1().form;
     const rt::Form& picture = g.f2().form;

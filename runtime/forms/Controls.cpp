@@ -41,6 +41,8 @@ class ImageWidget : public QWidget {
 public:
     using QWidget::QWidget;
     rt::Picture picture;
+    // The picture decoded last for this control: the next game's same bytes are not decoded again.
+    rt::pictures::DecodeCache lastDecoded;
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -244,7 +246,8 @@ void Image::setPicture(const rt::Picture& picture) {
     if (!shown.m_file.empty()) {
         const qreal ratio = m_widget->devicePixelRatioF();
         const QSize size(qCeil(m_widget->width() * ratio), qCeil(m_widget->height() * ratio));
-        shown.m_image = pictures::decodeFile(shown.m_file, size);
+        shown.m_image = pictures::decodeFile(shown.m_file, size,
+                                             static_cast<ImageWidget*>(m_widget)->lastDecoded);
         shown.m_file.clear();
     }
     static_cast<ImageWidget*>(m_widget)->picture = std::move(shown);

@@ -2,11 +2,9 @@
 #include "forms/Form.h"
 
 #include "detail/Accessibility.h"
-#include "detail/FrameExtents.h"
-#include "detail/FramePlacement.h"
-#include "detail/Monitors.h"
 #include "detail/QtSupport.h"
 #include "detail/WidgetBinding.h"
+#include "detail/WindowFrame.h"
 #include "forms/Twips.h"
 #include "program/Dispatch.h"
 #include "program/End.h"
@@ -73,7 +71,7 @@ FormWindow* formWindow(QMainWindow* window) {
 // outer frame is right from the start. Once the window is up, Qt's own frame is the truth.
 QMargins frame(QMainWindow* window) {
     if (!window->isVisible()) {
-        const std::optional<QMargins> told = frameExtents(window);
+        const std::optional<QMargins> told = frameBeforeShow(window);
         if (!told)
             formWindow(window)->frameGuessed = true;
         return told.value_or(QMargins());
@@ -89,14 +87,12 @@ QPoint frameTopLeft(QMainWindow* window) {
     return window->geometry().topLeft() - QPoint(m.left(), m.top());
 }
 
-// QWidget::move subtracts the frame Qt knows of, none before the first show; once the native
-// window exists Qt asks the window manager to keep the client area where it is put (static
-// gravity). So the client area is put inside the frame the window manager will draw.
+// Once the native window exists Qt asks the window manager to keep the client area where it is
+// put (static gravity). So the client area is put inside the frame the window manager will draw.
 void moveFrameTo(QMainWindow* window, QPoint topLeft) {
     formWindow(window)->placed = true;
     const QMargins m = frame(window);
-    const QPoint client = topLeft + QPoint(m.left(), m.top());
-    window->move(client - (window->geometry().topLeft() - window->pos()));
+    moveClientTo(window, topLeft + QPoint(m.left(), m.top()));
 }
 
 QSize frameSize(QMainWindow* window) {
@@ -227,17 +223,13 @@ void Form::Show() {
         FormWindow* window = formWindow(m_window.get());
         if (first)
             window->handBackActivation(first);
-        // Placed with a frame taken as none: the frame as placed, to be put right once it is known.
-        const QRect placed = window->geometry();
-        const bool guessed = window->placed && window->frameGuessed;
-        if (guessed)
-            placeAsLastFramed(window, placed, primaryMonitor());
+        // Placed with a frame taken as none: the frame as placed, put right once it is known.
+        if (window->placed && window->frameGuessed)
+            showFramed(window, window->geometry(), primaryMonitor());
+        window->frameGuessed = false;
         m_window->show();
         if (!first)
             m_window->activateWindow();
-        if (guessed)
-            placeFrameOnceMapped(window, placed, primaryMonitor());
-        window->frameGuessed = false;
     }
     // A control of the window holds the focus: the one that had it, else the first.
     QWidget* held = m_window->focusWidget();

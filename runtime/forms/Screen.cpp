@@ -1,29 +1,19 @@
 // The primary monitor's full size (not its work area), in twips.
 #include "forms/Screen.h"
 
-#include "detail/Monitors.h"
+#include "detail/WindowFrame.h"
 #include "forms/Twips.h"
+#include "program/Program.h"
 
 namespace rt::Screen {
-namespace {
-float g_width = 0;
-float g_height = 0;
-
-QSize screenSize() {
-    return primaryMonitor().size();
-}
-} // namespace
 
 float Width() {
-    return g_width > 0 ? g_width : pixelsToTwips(screenSize().width());
+    const float given = seams().screenWidth;
+    return given > 0 ? given : pixelsToTwips(primaryMonitor().width());
 }
 float Height() {
-    return g_height > 0 ? g_height : pixelsToTwips(screenSize().height());
-}
-
-void setSizeForTesting(float width, float height) {
-    g_width = width;
-    g_height = height;
+    const float given = seams().screenHeight;
+    return given > 0 ? given : pixelsToTwips(primaryMonitor().height());
 }
 
 } // namespace rt::Screen

@@ -2,85 +2,28 @@
 // and nothing that is not a regular file (a FIFO, a device) is ever waited on.
 #include "lang/Open.h"
 
+#include "InputFile.h"
+#include "LangState.h"
 #include "lang/RegularFile.h"
 #include "lang/RuntimeError.h"
 
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
-#include <cerrno>
-
 namespace rt {
-namespace {
-
-struct InputFile {
-    int fd = -1;
-    std::string name;
-    std::array<char, 4096> buffer{};
-    std::size_t begin = 0;
-    std::size_t end = 0;
-    bool atStart = true;
-    int linesRead = 0;
-
-    // The next byte, or -1 at the end of the file.
-    int get() {
-        if (begin == end && !fill())
-            return -1;
-        return static_cast<unsigned char>(buffer[begin++]);
-    }
-    int peek() {
-        if (begin == end && !fill())
-            return -1;
-        return static_cast<unsigned char>(buffer[begin]);
-    }
-    // Skips to the end of the line and returns the byte that ends it, or -1 at the end of the
-    // file.
-    int skipLine() {
-        for (;;) {
-            if (begin == end && !fill())
-                return -1;
-            const char* from = buffer.data() + begin;
-            const char* stop = std::find_if(from, static_cast<const char*>(buffer.data() + end),
-                                            [](char c) { return c == '\n' || c == '\r'; });
-            begin += std::size_t(stop - from);
-            if (begin < end)
-                return get();
-        }
-    }
-    bool fill() {
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-            if (n > 0) {
-                begin = 0;
-                end = static_cast<std::size_t>(n);
-                return true;
-            }
-            if (n == 0)
-                return false;
-            const int error = errno;
-            if (error != EINTR)
-                raise(ErrorKind::PathAccessError, name + ": cannot be read: " + errnoText(error));
-        }
-    }
-};
-
-InputFile g_file;
-
-} // namespace
 
 void Open(const std::string& path) {
     Close();
-    g_file.fd = openRegularFile(path, "file");
-    g_file.name = namedFile("file", path);
-    g_file.atStart = true;
-    g_file.linesRead = 0;
+    InputFile& file = langState().file;
+    file.fd = openRegularFile(path, "file");
+    file.name = namedFile("file", path);
+    file.atStart = true;
+    file.linesRead = 0;
 }
 
 std::string LineInput() {
-    if (g_file.fd < 0)
+    InputFile& f = langState().file;
+    if (f.fd < 0)
         raise(ErrorKind::PathAccessError, "Line Input: no file is open");
-    InputFile& f = g_file;
     if (f.atStart) {
         f.atStart = false;
         // A regular file's first read holds its first bytes whole, so the mark is seen at once.
@@ -110,10 +53,11 @@ std::string LineInput() {
 }
 
 void Close() {
-    if (g_file.fd >= 0)
-        ::close(g_file.fd);
-    g_file.fd = -1;
-    g_file.begin = g_file.end = 0;
+    InputFile& f = langState().file;
+    if (f.fd >= 0)
+        ::close(f.fd);
+    f.fd = -1;
+    f.begin = f.end = 0;
 }
 
 } // namespace rt

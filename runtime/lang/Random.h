@@ -1,8 +1,6 @@
 // Randomize and Rnd: the random numbers of the game.
 #pragma once
 
-#include <functional>
-
 namespace rt {
 
 // Seeds the generator from the clock, mixed with its previous state so that two seeds taken
@@ -11,9 +9,5 @@ void Randomize();
 
 // The next number of the sequence: single precision, 0 <= r < 1.
 float Rnd();
-
-// Test seam: a source that replaces the generator (Randomize then has no effect on Rnd).
-// An empty function restores the generator.
-void setRndSource(std::function<float()> source);
 
 } // namespace rt

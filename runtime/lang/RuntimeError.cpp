@@ -21,8 +21,6 @@ const char* errorKindText(ErrorKind kind) {
         return "Path/file access error";
     case ErrorKind::InputPastEndOfFile:
         return "Input past end of file";
-    case ErrorKind::LineTooLong:
-        return "Line too long";
     case ErrorKind::InvalidPicture:
         return "Invalid picture";
     case ErrorKind::OutOfMemory:

@@ -16,7 +16,6 @@ enum class ErrorKind {
     FileNotFound,
     PathAccessError,
     InputPastEndOfFile,
-    LineTooLong,
     InvalidPicture,
     OutOfMemory,
 };

@@ -12,7 +12,8 @@ namespace rt::pictures {
 
 // Every new game reads the checked set's picture again; the same bytes would decode to the
 // same pixels, and decoding a large JPEG costs tens of milliseconds at any shown size. The
-// bytes, not the file's times, tell: a file changed in place keeps its times.
+// bytes, not the file's times, tell: a file changed in place keeps its times. Its owner is the
+// image control that shows the picture.
 class DecodeCache {
 public:
     // Whether a picture was kept for this path and size (its bytes are then worth hashing).

@@ -1,7 +1,6 @@
 // The picture library's entries: open, stream, tell the format by its first bytes, and read.
 #include "PictureFile.h"
 
-#include "DecodeCache.h"
 #include "Formats.h"
 #include "Limits.h"
 #include "lang/RegularFile.h"
@@ -12,11 +11,6 @@
 
 namespace rt::pictures {
 namespace {
-
-DecodeCache& lastPicture() {
-    static DecodeCache cache;
-    return cache;
-}
 
 // The reader the first bytes name, on the stream from its start.
 Decoded decodeStream(Stream& in, Budget& budget, QSize shown) {
@@ -48,11 +42,11 @@ Decoded decodeStream(Stream& in, Budget& budget, QSize shown) {
 // size. A small file is read ahead and kept while its hash is checked, so that it is read once
 // whatever the answer; a large one is hashed on its way past, and only when it has changed read
 // again to be decoded.
-Decoded decodeOpen(int fd, std::int64_t size, const std::string& path, QSize shown) {
+Decoded decodeOpen(int fd, std::int64_t size, const std::string& path, QSize shown,
+                   DecodeCache& cache) {
     Budget budget(LoadBudget);
     try {
         Stream in(fd, budget, size);
-        DecodeCache& cache = lastPicture();
         if (cache.has(path, shown)) {
             const bool whole = std::size_t(size) <= MaxCheckedAhead ? in.prefetch(MaxCheckedAhead)
                                                                     : (in.drain(), true);
@@ -91,7 +85,7 @@ Decoded decodeBytes(std::span<const unsigned char> bytes, QSize shown) {
     }
 }
 
-std::shared_ptr<const QImage> decodeFile(const std::string& path, QSize shown) {
+std::shared_ptr<const QImage> decodeFile(const std::string& path, QSize shown, DecodeCache& last) {
     const std::string name = namedFile("picture", path);
     const int fd = openRegularFile(path, "picture");
     struct stat st {};
@@ -99,7 +93,7 @@ std::shared_ptr<const QImage> decodeFile(const std::string& path, QSize shown) {
         ::close(fd);
         raise(ErrorKind::PathAccessError, name + ": cannot be read");
     }
-    Decoded decoded = decodeOpen(fd, st.st_size, path, shown);
+    Decoded decoded = decodeOpen(fd, st.st_size, path, shown, last);
     ::close(fd);
     if (!decoded.picture)
         raise(decoded.fault.kind == FaultKind::CannotRead ? ErrorKind::PathAccessError

@@ -1,6 +1,8 @@
 // The picture library's entries: a picture file, or its bytes, decoded for an image control.
 #pragma once
 
+#include "DecodeCache.h"
+
 #include <QImage>
 #include <QSize>
 
@@ -38,9 +40,10 @@ struct Decoded {
 // means the picture's own size, within the limits.
 Decoded decodeBytes(std::span<const unsigned char> bytes, QSize shown);
 
-// Reads the picture file at path once, front to back, and decodes it as decodeBytes does. The
-// picture decoded last is kept: the same bytes at the same path are not decoded again. Anything
-// that cannot be shown raises the run-time error `picture "path": cause`.
-std::shared_ptr<const QImage> decodeFile(const std::string& path, QSize shown);
+// Reads the picture file at path once, front to back, and decodes it as decodeBytes does; the
+// same bytes at the same path and size as `last` are not decoded again, and `last` then keeps
+// what was decoded. Anything that cannot be shown raises the run-time error
+// `picture "path": cause`.
+std::shared_ptr<const QImage> decodeFile(const std::string& path, QSize shown, DecodeCache& last);
 
 } // namespace rt::pictures

@@ -3,6 +3,7 @@
 #include "program/Application.h"
 
 #include "program/End.h"
+#include "program/Program.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -1,32 +1,32 @@
 // The handler guard: errors and End unwind to here, the outermost handler.
 #include "program/Dispatch.h"
 
+#include "ProgramState.h"
+#include "lang/End.h"
 #include "lang/RuntimeError.h"
 #include "program/End.h"
 
 #include <new>
 
 namespace rt {
-namespace {
-
-int g_depth = 0;
-
-} // namespace
 
 void dispatch(const std::function<void()>& handler) {
     if (programEnded() || !handler)
         return;
-    ++g_depth;
+    int& depth = programState().handlerDepth;
+    ++depth;
     struct Leave {
-        ~Leave() { --g_depth; }
-    } leave;
-    if (g_depth > 1) {
+        int& depth;
+        ~Leave() { --depth; }
+    } leave{depth};
+    if (depth > 1) {
         handler();
         return;
     }
     try {
         handler();
     } catch (const ProgramEnd&) {
+        endProgram(0);
     } catch (const RuntimeError& error) {
         endWithError(error);
     } catch (const std::bad_alloc&) {

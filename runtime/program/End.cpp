@@ -1,6 +1,8 @@
-// Ending the program, by End or by a run-time error.
+// Ending the program, by End or by a run-time error; the program's state and its one reset.
 #include "program/End.h"
 
+#include "ProgramState.h"
+#include "lang/Reset.h"
 #include "program/ErrorReport.h"
 
 #include <QApplication>
@@ -8,10 +10,6 @@
 
 namespace rt {
 namespace {
-
-bool g_ended = false;
-int g_status = 0;
-EndHandler g_endHandler;
 
 void defaultEnd(int status) {
     if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
@@ -21,45 +19,59 @@ void defaultEnd(int status) {
     QCoreApplication::exit(status);
 }
 
-void endProgram(int status) {
-    (g_endHandler ? g_endHandler : defaultEnd)(status);
+void finish(int status) {
+    const Seams& given = programState().seams;
+    (given.end ? given.end : defaultEnd)(status);
 }
 
 } // namespace
 
-void End() {
-    if (!g_ended) {
-        g_ended = true;
-        g_status = 0;
-        endProgram(0);
-    }
-    throw ProgramEnd{};
+ProgramState& programState() {
+    static ProgramState state;
+    return state;
+}
+
+void beginProgram(Seams given) {
+    ProgramState& state = programState();
+    // The rooms' state first: it may still refer to the windows of the run before.
+    state.forms.reset();
+    resetLang(given.rnd);
+    state = ProgramState{};
+    state.seams = std::move(given);
+}
+
+const Seams& seams() {
+    return programState().seams;
+}
+std::unique_ptr<RoomState>& formsState() {
+    return programState().forms;
+}
+
+void endProgram(int status) {
+    ProgramState& state = programState();
+    if (state.ended)
+        return;
+    state.ended = true;
+    state.status = status;
+    finish(status);
 }
 
 void endWithError(const RuntimeError& error) {
-    if (g_ended)
+    ProgramState& state = programState();
+    if (state.ended)
         return;
     // Ended before the report, so that no tick or click runs while a message box is open.
-    g_ended = true;
-    g_status = 1;
+    state.ended = true;
+    state.status = 1;
     reportError(error);
-    endProgram(1);
+    finish(1);
 }
 
 bool programEnded() {
-    return g_ended;
+    return programState().ended;
 }
 int exitStatus() {
-    return g_status;
-}
-
-void setEndHandler(EndHandler handler) {
-    g_endHandler = std::move(handler);
-}
-
-void beginProgram() {
-    g_ended = false;
-    g_status = 0;
+    return programState().status;
 }
 
 } // namespace rt

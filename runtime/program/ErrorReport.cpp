@@ -1,9 +1,11 @@
 // Reporting a run-time error: one line on stderr, and a message box where someone can see it.
 #include "program/ErrorReport.h"
 
+#include "ProgramState.h"
 #include "lang/RuntimeError.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 
@@ -11,8 +13,6 @@
 
 namespace rt {
 namespace {
-
-ErrorReporter g_reporter;
 
 bool interactiveDisplay() {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
@@ -22,12 +22,14 @@ bool interactiveDisplay() {
 }
 
 void defaultReport(const RuntimeError& error) {
-    std::fprintf(stderr, "kelvoradx: run-time error: %s: %s\n", errorKindText(error.kind()),
-                 error.detail().c_str());
+    // Named as the shell names it, the message box as the desktop names the application.
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    std::fprintf(stderr, "%s: run-time error: %s: %s\n", qPrintable(program),
+                 errorKindText(error.kind()), error.detail().c_str());
     std::fflush(stderr);
     if (!interactiveDisplay())
         return;
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("KelvoraDX"),
+    QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(),
                     QStringLiteral("Run-time error: %1").arg(errorKindText(error.kind())),
                     QMessageBox::Ok);
     box.setInformativeText(QString::fromUtf8(error.detail()));
@@ -37,11 +39,8 @@ void defaultReport(const RuntimeError& error) {
 } // namespace
 
 void reportError(const RuntimeError& error) {
-    (g_reporter ? g_reporter : defaultReport)(error);
-}
-
-void setErrorReporter(ErrorReporter reporter) {
-    g_reporter = std::move(reporter);
+    const Seams& given = programState().seams;
+    (given.report ? given.report : defaultReport)(error);
 }
 
 } // namespace rt

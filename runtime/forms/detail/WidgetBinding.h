@@ -1,7 +1,6 @@
 // What the forms attach to a Qt widget: the control it stands for, and what the forms' services
 // keep on it (its place in the tab order, what screen readers hear of it, the keyboard drop of
-// a client area, whether a window's frame was asked for). One typed record a widget, in place of
-// string-keyed properties.
+// a client area). One typed record a widget, in place of string-keyed properties.
 #pragma once
 
 #include <QPointer>
@@ -15,9 +14,6 @@ namespace rt {
 class Control;
 class KeyboardDrop;
 
-// What came of asking the window manager for a window's frame before its first show.
-enum class FrameQuestion { NotAsked, NoFrame, Unanswered };
-
 namespace accessibility {
 // How screen readers are shown a widget; None leaves it to Qt.
 enum class Role { None, Client, Window, Decoration, Graphic, Button, StatusLine, Notification };
@@ -30,7 +26,6 @@ struct WidgetBinding {
     QString blankName;                   // a button's name while its caption is empty
     QStringList announcement;            // a notification's latest words: name, then description
     QPointer<KeyboardDrop> keyboardDrop; // on a client area: what its drop key drops
-    FrameQuestion frameQuestion = FrameQuestion::NotAsked; // on a window
 };
 
 // The widget's record, made on first use; it lives as long as the widget.
