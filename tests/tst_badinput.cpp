@@ -297,6 +297,74 @@ QByteArray topDownBmp() {
     return b;
 }
 
+// What `command` writes when `input` is given on its standard input.
+QByteArray piped(const QString& command, const QByteArray& input = {}) {
+    QProcess p;
+    p.start("sh", {"-c", command});
+    p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        qWarning("cannot run %s: %s", qPrintable(command), p.readAllStandardError().constData());
+    return p.readAllStandardOutput();
+}
+
+// A drawing of `width` x `height` (no size when empty) over a view box of 100 x 100 units: red
+// above, blue below, a green circle, `more` inside.
+QByteArray svg(const QString& size, const QString& more = {}) {
+    return QString("<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                   "xmlns:xlink=\"http://www.w3.org/1999/xlink\" %1 viewBox=\"0 0 100 100\">"
+                   "<rect width=\"100\" height=\"50\" fill=\"red\"/>"
+                   "<rect y=\"50\" width=\"100\" height=\"50\" fill=\"blue\"/>"
+                   "<circle cx=\"50\" cy=\"50\" r=\"30\" fill=\"lime\"/>%2</svg>\n")
+        .arg(size, more)
+        .toUtf8();
+}
+
+// rsvg-convert's drawing of `content`, stretched to 2890 x 2570 (ten times the shown size).
+QByteArray rsvgReference(const QByteArray& content) {
+    return piped("rsvg-convert -w 2890 -h 2570 -f png", content);
+}
+
+// ImageMagick's decode (through libtiff, or its own) of `content`, upright, as a PNG.
+QByteArray decodedByMagick(const QByteArray& content, const char* format) {
+    return piped(QString("convert %1:- -auto-orient png32:-").arg(format), content);
+}
+
+// A bitmap as an icon holds it: no file header, height doubled, an AND mask after the colours
+// (`masked` sets its top half: transparent).
+QByteArray iconBitmap(const QByteArray& bmp, bool masked = false) {
+    QByteArray dib = bmp.mid(14);
+    const qint32 width = qint32(quint8(dib[4]) | quint8(dib[5]) << 8);
+    const qint32 height = qint32(quint8(dib[8]) | quint8(dib[9]) << 8);
+    putLe16(dib, 8, height * 2);
+    const int stride = (width + 31) / 32 * 4;
+    for (int y = 0; y < height; ++y) // bottom row first
+        dib += QByteArray(stride, masked && y >= height / 2 ? '\xFF' : '\0');
+    return dib;
+}
+
+// An icon file (type 1) or a cursor (type 2) holding these images (bitmaps or PNGs) of these
+// sides, listed in this order but stored in reverse.
+QByteArray iconFile(int type, const QList<QPair<QSize, QByteArray>>& images) {
+    QByteArray file(6 + 16 * images.size(), '\0');
+    putLe16(file, 2, type);
+    putLe16(file, 4, int(images.size()));
+    for (int i = int(images.size()) - 1; i >= 0; --i) {
+        const int at = 6 + 16 * i;
+        file[at] = char(images[i].first.width() & 0xFF);
+        file[at + 1] = char(images[i].first.height() & 0xFF);
+        putLe16(file, at + 4, type == 1 ? 1 : 3);
+        putLe16(file, at + 6, type == 1 ? 32 : 5);
+        const QByteArray& bytes = images[i].second;
+        for (int k = 0; k < 4; ++k) {
+            file[at + 8 + k] = char(quint32(bytes.size()) >> (8 * k));
+            file[at + 12 + k] = char(quint32(file.size()) >> (8 * k));
+        }
+        file += bytes;
+    }
+    return file;
+}
+
 // Puts the bad thing at name in dir, in place of what was there.
 void make(const QString& dir, const QString& name, Bad kind, const QByteArray& content) {
     const QByteArray path = QFile::encodeName(dir + '/' + name);
@@ -765,6 +833,7 @@ void BadInputTest::completePicturesLoad() {
     QFETCH(QColor, bottom);
     test::Game g;
     g.writeFile("set1.png", content);
+    g.writeFile("beside.png", magick({}, "png:-", {}, "-size 64x48 xc:white"));
     QVERIFY2(g.start(), g.errors.empty() ? "" : g.errors[0].detail().c_str());
     const QImage* image = g.f2().Image1.Picture().image();
     QVERIFY(image && !image->isNull());
@@ -850,6 +919,77 @@ void BadInputTest::ownDecodersShowWhatQtShows_data() {
             << magick({}, "jpeg:-", QString("exiftool -Orientation#=%1 -o - -").arg(orientation),
                       shapes)
             << 2.0 << QByteArray();
+
+    // Drawings, stretched to fill the control whatever their proportions. The test puts a
+    // picture beside each: a drawing that names it must not show it.
+    const QByteArray sized = svg("width=\"640\" height=\"480\"");
+    QTest::newRow("SVG") << sized << 2.0 << rsvgReference(sized);
+    QTest::newRow("SVG without a size") << svg({}) << 2.0 << rsvgReference(svg({}));
+    const QByteArray wide = svg("width=\"400\" height=\"100\"");
+    QTest::newRow("SVG, view box of other proportions") << wide << 2.0 << rsvgReference(wide);
+    QTest::newRow("SVGZ") << piped("gzip -9", sized) << 2.0 << rsvgReference(sized);
+    QTest::newRow("SVG naming a picture beside it")
+        << svg({}, "<image x=\"0\" y=\"0\" width=\"100\" height=\"100\" xlink:href=\"beside.png\"/>"
+                   "<image width=\"100\" height=\"100\" href=\"file:beside.png\"/>")
+        << 2.0 << rsvgReference(svg({}));
+
+    // TIFF through libtiff, against ImageMagick's decode through the same library.
+    const auto tiff = [&](const char* tag, const QString& options, double tolerance = 0.5,
+                          const QString& source = {}) {
+        const QByteArray file =
+            source.isEmpty() ? magick(options, "tiff:-", {}, busy) : magick(options, "tiff:-", {}, source);
+        QTest::newRow(tag) << file << tolerance << decodedByMagick(file, "tiff");
+    };
+    tiff("TIFF, uncompressed", "-compress None");
+    tiff("TIFF, LZW", "-compress LZW");
+    tiff("TIFF, Deflate", "-compress Zip");
+    tiff("TIFF, PackBits", "-compress RLE");
+    tiff("TIFF, JPEG", "-compress JPEG -quality 90", 1.0);
+    tiff("TIFF, CCITT fax group 4", "-monochrome -compress Group4");
+    tiff("TIFF, CCITT fax group 3", "-monochrome -compress Fax");
+    tiff("TIFF, 1 bit", "-monochrome -compress None");
+    tiff("TIFF, 4-bit palette", "-colors 16 -type Palette -depth 4");
+    tiff("TIFF, 8-bit palette", "-colors 200 -type Palette");
+    tiff("TIFF, 8-bit grey", "-colorspace Gray");
+    tiff("TIFF, 16-bit grey", "-colorspace Gray -depth 16");
+    tiff("TIFF, 16-bit RGB", "-depth 16 -compress LZW");
+    tiff("TIFF, CMYK", "-colorspace CMYK -depth 8", 1.0);
+    tiff("TIFF, RGB with alpha", "-alpha set -transparent blue", exact, shapes);
+    tiff("TIFF, planes apart", "-interlace Plane -compress LZW");
+    tiff("TIFF, tiled", "-define tiff:tile-geometry=64x64 -compress LZW");
+    tiff("TIFF, tiled JPEG", "-define tiff:tile-geometry=128x128 -compress JPEG", 1.0);
+    tiff("TIFF, one strip", "-define tiff:rows-per-strip=500 -compress Zip");
+    const char* orients[] = {"TopLeft", "TopRight", "BottomRight", "BottomLeft",
+                             "LeftTop", "RightTop", "RightBottom", "LeftBottom"};
+    for (int o = 1; o <= 8; ++o) {
+        tiff(qPrintable(QString("TIFF, orientation %1").arg(o)),
+             QString("-orient %1").arg(orients[o - 1]), exact, shapes);
+        tiff(qPrintable(QString("TIFF, tiled, orientation %1").arg(o)),
+             QString("-define tiff:tile-geometry=64x64 -orient %1").arg(orients[o - 1]), exact,
+             shapes);
+    }
+
+    // Icons and cursors written by hand: the largest image shows, the deepest of equal size.
+    const QByteArray small = magick({}, "bmp3:-", {}, "-size 16x16 xc:green");
+    const QByteArray large = magick({}, "bmp3:-");
+    const QByteArray middle = magick({}, "bmp3:-", {}, "-size 32x32 xc:yellow");
+    QTest::newRow("ICO, three images")
+        << iconFile(1, {{{16, 16}, iconBitmap(small)}, {{64, 48}, iconBitmap(large)},
+                        {{32, 32}, iconBitmap(middle)}})
+        << exact << large;
+    QTest::newRow("ICO, AND mask")
+        << iconFile(1, {{{64, 48}, iconBitmap(large, true)}}) << exact
+        << magick({}, "png32:-", {},
+                  "-size 64x48 xc:none -fill blue -draw 'rectangle 0,24 63,47'");
+    QTest::newRow("ICO, 8 bits a pixel")
+        << iconFile(1, {{{64, 48}, iconBitmap(magick("-colors 16 -type Palette", "bmp3:-"))}})
+        << exact << magick({}, "png:-");
+    const QByteArray png = magick({}, "png24:-", {}, busy);
+    QTest::newRow("ICO holding a PNG")
+        << iconFile(1, {{{16, 16}, iconBitmap(small)}, {{0, 0}, png}}) << exact << png;
+    QTest::newRow("CUR") << iconFile(2, {{{32, 32}, iconBitmap(middle)}, {{64, 48}, iconBitmap(large)}})
+                         << exact << large;
+    QTest::newRow("DIB") << large.mid(14) << exact << large;
 }
 
 // Pictures that our own decoders read come out as the reference's whole-picture decode (Qt's, or

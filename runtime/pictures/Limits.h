@@ -27,6 +27,14 @@ constexpr int MaxJpegScans = 100;
 // means (a 4:2:0 picture of about 5.5 million pixels).
 constexpr std::int64_t MaxCoefficientBytes = 16 * 1024 * 1024;
 
+// A drawing's text, once inflated from a .svgz: no real drawing shown in a window is this long.
+constexpr std::size_t MaxSvgBytes = std::size_t(8) << 20;
+// librsvg draws each element in a few microseconds: this many fit in well under a second.
+constexpr std::size_t MaxSvgElements = 100'000;
+// What librsvg's tree takes (nodes, attributes, styles) for a byte of text, about: charged, since
+// it allocates from the C heap.
+constexpr std::size_t SvgTreeBytesPerByte = 6;
+
 // A file up to this size is read ahead whole before decoding when the last game showed the same
 // path, so that unchanged bytes are known by their hash and not decoded again.
 constexpr std::size_t MaxCheckedAhead = std::size_t(16) << 20;

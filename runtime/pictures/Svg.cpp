@@ -1,0 +1,174 @@
+// SVG and gzipped SVG drawings: librsvg draws the file's own bytes (no base file, so nothing it
+// names beside it is opened) straight at the shown size, stretched to fill it. A .svgz is
+// inflated here, within a cap, before librsvg sees it.
+#include "Formats.h"
+#include "Limits.h"
+
+// GLib names a struct member `signals`, which Qt's headers define as a keyword.
+#pragma push_macro("signals")
+#undef signals
+#include <librsvg/rsvg.h>
+#pragma pop_macro("signals")
+#include <zlib.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+namespace rt::pictures {
+namespace {
+
+const char* const Name = "SVG";
+
+bool isGzip(std::span<const unsigned char> head) {
+    return startsWith(head, "\x1F\x8B");
+}
+
+// The start of the text after a byte-order mark and blanks.
+std::string_view textStart(std::span<const unsigned char> head) {
+    std::string_view text(reinterpret_cast<const char*>(head.data()), head.size());
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
+    while (!text.empty() && (text[0] == ' ' || text[0] == '\t' || text[0] == '\r' || text[0] == '\n'))
+        text.remove_prefix(1);
+    return text;
+}
+
+bool sniffSvg(std::span<const unsigned char> head) {
+    if (isGzip(head))
+        return true; // told apart from other gzipped files once inflated
+    const std::string_view text = textStart(head);
+    return text.starts_with("<svg") || text.starts_with("<?xml") ||
+           text.starts_with("<!DOCTYPE svg") || text.starts_with("<!--");
+}
+
+// The gzipped file inflated into memory charged to the budget, up to MaxSvgBytes.
+Buffer<unsigned char> inflated(Load& load, const Buffer<unsigned char>& packed) {
+    z_stream z{};
+    if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK)
+        throw OverBudget();
+    struct End {
+        z_stream* z;
+        ~End() { inflateEnd(z); }
+    } end{&z};
+    Buffer<unsigned char> text(BudgetAllocator<unsigned char>(load.budget));
+    text.reserve(std::min<std::size_t>(MaxSvgBytes, packed.size() * 4 + 4096));
+    z.next_in = const_cast<unsigned char*>(packed.data());
+    z.avail_in = uInt(packed.size());
+    unsigned char piece[16384];
+    for (;;) {
+        z.next_out = piece;
+        z.avail_out = sizeof piece;
+        const int status = inflate(&z, Z_NO_FLUSH);
+        if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+            fail(damaged(std::string("its gzip data cannot be inflated")));
+        const std::size_t got = sizeof piece - z.avail_out;
+        if (text.size() + got > MaxSvgBytes)
+            fail(FaultKind::TooLarge, "is too large (more than " +
+                                          std::to_string(MaxSvgBytes >> 20) +
+                                          " MB of drawing once inflated)");
+        text.insert(text.end(), piece, piece + got);
+        if (status == Z_STREAM_END)
+            return text;
+        if (got == 0 && (status == Z_BUF_ERROR || z.avail_in == 0))
+            fail(cutShort("gzip"));
+    }
+}
+
+// How many elements the text opens: what librsvg builds a node for and draws.
+std::size_t elementCount(std::span<const unsigned char> text) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i + 1 < text.size(); ++i)
+        if (text[i] == '<' && ((text[i + 1] | 0x20) >= 'a' && (text[i + 1] | 0x20) <= 'z'))
+            ++count;
+    return count;
+}
+
+bool hasSvgElement(std::span<const unsigned char> text) {
+    const std::string_view s(reinterpret_cast<const char*>(text.data()), text.size());
+    return s.find("<svg") != std::string_view::npos || s.find(":svg") != std::string_view::npos;
+}
+
+template <class T> struct Unref {
+    void operator()(T* p) const { g_object_unref(p); }
+};
+
+QImage readSvg(Load& load) {
+    Buffer<unsigned char> file = load.in.rest();
+    if (isGzip(file))
+        file = inflated(load, file);
+    if (!hasSvgElement(file))
+        fail(FaultKind::NotAPicture, "is not " + formatsRead() + " picture");
+    // Each element costs librsvg a node, its attributes and styles, and a few microseconds to
+    // draw; its own limits on references and nesting stop the rest.
+    if (elementCount(file) > MaxSvgElements)
+        fail(FaultKind::TooComplex, "is too complex (more than " +
+                                        std::to_string(MaxSvgElements) + " elements to draw)");
+    // librsvg allocates from the C heap: charge what its tree takes, about this much per byte.
+    load.budget.take(file.size() * SvgTreeBytesPerByte);
+
+    std::unique_ptr<GInputStream, Unref<GInputStream>> stream(
+        g_memory_input_stream_new_from_data(file.data(), gssize(file.size()), nullptr));
+    GError* error = nullptr;
+    std::unique_ptr<RsvgHandle, Unref<RsvgHandle>> handle(rsvg_handle_new_from_stream_sync(
+        stream.get(), nullptr, RSVG_HANDLE_FLAGS_NONE, nullptr, &error));
+    if (!handle) {
+        const std::string why = error && error->message ? error->message : "";
+        g_clear_error(&error);
+        if (why.find("limit") != std::string::npos)
+            fail(FaultKind::TooComplex, "is too complex (" + why + ")");
+        fail(damaged(Name));
+    }
+    rsvg_handle_set_dpi(handle.get(), 96);
+
+    // Its own size in pixels; else its view box; else whatever it is shown at.
+    double width = 0, height = 0;
+    if (!rsvg_handle_get_intrinsic_size_in_pixels(handle.get(), &width, &height)) {
+        gboolean hasWidth = false, hasHeight = false, hasViewBox = false;
+        RsvgLength w{}, h{};
+        RsvgRectangle box{};
+        rsvg_handle_get_intrinsic_dimensions(handle.get(), &hasWidth, &w, &hasHeight, &h,
+                                             &hasViewBox, &box);
+        if (hasViewBox)
+            width = box.width, height = box.height;
+    }
+    const bool sized = std::isfinite(width) && std::isfinite(height) && width >= 1 && height >= 1;
+    QSize target = load.shown;
+    if (target.isEmpty()) {
+        if (!sized)
+            fail(damaged(std::string("its size cannot be read")));
+        checkSize(std::llround(width), std::llround(height));
+        target = QSize(int(std::lround(width)), int(std::lround(height)));
+    }
+    if (!sized)
+        width = target.width(), height = target.height();
+    load.size = target;
+
+    load.budget.take(std::size_t(target.width()) * std::size_t(target.height()) * 4);
+    QImage image(target, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
+        throw OverBudget();
+    image.fill(0);
+    cairo_surface_t* surface = cairo_image_surface_create_for_data(
+        image.bits(), CAIRO_FORMAT_ARGB32, image.width(), image.height(),
+        int(image.bytesPerLine()));
+    cairo_t* cr = cairo_create(surface);
+    // The drawing at its own size, stretched to the whole target whatever its proportions.
+    cairo_scale(cr, target.width() / width, target.height() / height);
+    const RsvgRectangle viewport{0, 0, width, height};
+    const bool drawn = rsvg_handle_render_document(handle.get(), cr, &viewport, &error);
+    const bool ok = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+    cairo_destroy(cr);
+    cairo_surface_finish(surface);
+    cairo_surface_destroy(surface);
+    g_clear_error(&error);
+    if (!drawn || !ok)
+        fail(damaged(Name));
+    return image;
+}
+
+} // namespace
+
+const PictureFormat SvgFormat{Name, sniffSvg, readSvg};
+
+} // namespace rt::pictures
