@@ -424,10 +424,10 @@ void addPictureRows() {
     row("a FIFO", Bad::Fifo, {}, "is a FIFO");
     row("/dev/zero", Bad::DevZero, {}, "is a device");
     row("zero bytes", Bad::Content, {}, "the file is empty", FaultKind::Empty);
-    row("text", Bad::Content, "set1.png\r\n", "is not a PNG, JPEG, GIF or BMP picture",
-        FaultKind::NotAPicture);
-    row("PPM, not one of the four", Bad::Content, pictureBytes("PPM"),
-        "is not a PNG, JPEG, GIF or BMP picture", FaultKind::NotAPicture);
+    row("text", Bad::Content, "set1.png\r\n",
+        "is not a PNG, JPEG, GIF, BMP, TIFF, ICO or SVG picture", FaultKind::NotAPicture);
+    row("PPM, not one of those read", Bad::Content, pictureBytes("PPM"),
+        "is not a PNG, JPEG, GIF, BMP, TIFF, ICO or SVG picture", FaultKind::NotAPicture);
     row("unreadable", Bad::Unreadable, pictureBytes("PNG"), "permission denied");
     const QByteArray png = pictureBytes("PNG");
     const QByteArray jpeg = pictureBytes("JPEG");
@@ -481,6 +481,76 @@ void addPictureRows() {
         FaultKind::Damaged);
     row("GIF with LZW minimum code size 13", Bad::Content, gifBytes({16, 16}, 13),
         "is damaged (its GIF data cannot be decoded)", FaultKind::Damaged);
+
+    // Pictures of kinds that are not shown are named, with what to do.
+    const auto notShown = [&](const char* tag, const QByteArray& content, const char* what) {
+        const QByteArray cause =
+            QByteArray("is ") + what + ", which is not shown: save it as PNG or JPEG";
+        QTest::newRow(tag) << Bad::Content << content << "set1.png"
+                           << "picture \"set1.png\"" << QString(cause) << FaultKind::NotShown;
+    };
+    const QByteArray padding(200, '\0');
+    notShown("Windows metafile", QByteArray("\xD7\xCD\xC6\x9A", 4) + padding,
+             "a Windows metafile (WMF)");
+    QByteArray emf = QByteArray("\x01\0\0\0", 4) + padding;
+    emf.replace(40, 4, " EMF");
+    notShown("enhanced Windows metafile", emf, "an enhanced Windows metafile (EMF)");
+    notShown("Photoshop picture", magick({}, "psd:-"), "a Photoshop picture (PSD)");
+    notShown("PDF", "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n" + padding, "a PDF document");
+    notShown("GIMP picture", "gimp xcf v011\0" + padding, "a GIMP picture (XCF)");
+    notShown("JPEG 2000", QByteArray("\0\0\0\x0CjP  \r\n\x87\n", 12) + padding,
+             "a JPEG 2000 picture");
+    notShown("Canon raw", QByteArray("II*\0\x10\0\0\0CR\x02\0", 12) + padding,
+             "a camera's raw picture");
+
+    // Hostile drawings: each once took librsvg seconds or the memory of the whole tree.
+    QString laughs = "<defs><rect id=\"l0\" width=\"1\" height=\"1\"/>";
+    for (int level = 1; level < 10; ++level) {
+        laughs += QString("<g id=\"l%1\">").arg(level);
+        for (int i = 0; i < 10; ++i)
+            laughs += QString("<use xlink:href=\"#l%1\"/>").arg(level - 1);
+        laughs += "</g>";
+    }
+    laughs += "</defs><use xlink:href=\"#l9\"/>";
+    row("SVG drawing a billion references", Bad::Content, svg({}, laughs),
+        "is too complex (more than 100000 elements to draw)", FaultKind::TooComplex);
+    row("SVG nested 20000 deep", Bad::Content,
+        svg({}, QString("<g>").repeated(20000) + "<rect width=\"1\" height=\"1\"/>" +
+                    QString("</g>").repeated(20000)),
+        "is too complex (its elements nest more than 256 deep)", FaultKind::TooComplex);
+    row("SVGZ inflating to 1 GB", Bad::Content,
+        piped("(printf '<svg>'; head -c 1000000000 /dev/zero | tr '\\0' ' ') | gzip -1"),
+        "is too large (more than 8 MB of drawing once inflated)", FaultKind::TooLarge);
+    row("gzip of no drawing", Bad::Content, piped("gzip", "set1.png\n"),
+        "is not a PNG, JPEG, GIF, BMP, TIFF, ICO or SVG picture", FaultKind::NotAPicture);
+
+    // Hostile TIFF, ICO and CUR files.
+    const QByteArray tiff = magick({}, "tiff:-");
+    row("TIFF cut in the middle", Bad::Content, cutTo(tiff, 0.6), "is damaged", FaultKind::Damaged);
+    row("TIFF claiming 60000 x 60000", Bad::Content,
+        piped("convert -size 16x16 xc:red tiff:/tmp/kelvora-claim.tif && "
+              "tiffset -s 256 60000 /tmp/kelvora-claim.tif && tiffset -s 257 60000 "
+              "/tmp/kelvora-claim.tif && cat /tmp/kelvora-claim.tif"),
+        "is too large (60000 x 60000 pixels)", FaultKind::TooLarge);
+    row("TIFF of one LZW strip claiming 20000 x 9000", Bad::Content,
+        piped("convert -size 16x16 xc:red -compress LZW -define tiff:rows-per-strip=100000 "
+              "tiff:/tmp/kelvora-strip.tif && tiffset -s 256 20000 /tmp/kelvora-strip.tif && "
+              "tiffset -s 257 9000 /tmp/kelvora-strip.tif && tiffset -s 278 9000 "
+              "/tmp/kelvora-strip.tif && cat /tmp/kelvora-strip.tif"),
+        "is too large (20000 x 9000 pixels)", FaultKind::TooLarge);
+    const QByteArray icon = iconFile(1, {{{64, 48}, iconBitmap(magick({}, "bmp3:-"))}});
+    row("ICO cut in the middle", Bad::Content, cutTo(icon, 0.6), "is cut short",
+        FaultKind::CutShort);
+    QByteArray far = icon;
+    far[6 + 12 + 3] = '\x7F'; // the image's offset, 2 GB on
+    row("ICO whose image lies past its end", Bad::Content, far, "is cut short",
+        FaultKind::CutShort);
+    row("ICO holding a PNG claiming 60000 x 60000", Bad::Content,
+        iconFile(1, {{{0, 0}, claiming("PNG", 60000, 60000)}}),
+        "is too large (60000 x 60000 pixels)", FaultKind::TooLarge);
+    row("CUR claiming 60000 images", Bad::Content,
+        iconFile(2, {{{64, 48}, iconBitmap(magick({}, "bmp3:-"))}}).replace(4, 2, "\x60\xEA"),
+        "is cut short", FaultKind::CutShort);
 }
 
 void addListRows() {
@@ -936,8 +1006,8 @@ void BadInputTest::ownDecodersShowWhatQtShows_data() {
     // TIFF through libtiff, against ImageMagick's decode through the same library.
     const auto tiff = [&](const char* tag, const QString& options, double tolerance = 0.5,
                           const QString& source = {}) {
-        const QByteArray file =
-            source.isEmpty() ? magick(options, "tiff:-", {}, busy) : magick(options, "tiff:-", {}, source);
+        const QByteArray file = source.isEmpty() ? magick(options, "tiff:-", {}, busy)
+                                                 : magick(options, "tiff:-", {}, source);
         QTest::newRow(tag) << file << tolerance << decodedByMagick(file, "tiff");
     };
     tiff("TIFF, uncompressed", "-compress None");
@@ -973,21 +1043,21 @@ void BadInputTest::ownDecodersShowWhatQtShows_data() {
     const QByteArray small = magick({}, "bmp3:-", {}, "-size 16x16 xc:green");
     const QByteArray large = magick({}, "bmp3:-");
     const QByteArray middle = magick({}, "bmp3:-", {}, "-size 32x32 xc:yellow");
-    QTest::newRow("ICO, three images")
-        << iconFile(1, {{{16, 16}, iconBitmap(small)}, {{64, 48}, iconBitmap(large)},
-                        {{32, 32}, iconBitmap(middle)}})
-        << exact << large;
+    QTest::newRow("ICO, three images") << iconFile(1, {{{16, 16}, iconBitmap(small)},
+                                                       {{64, 48}, iconBitmap(large)},
+                                                       {{32, 32}, iconBitmap(middle)}})
+                                       << exact << large;
     QTest::newRow("ICO, AND mask")
         << iconFile(1, {{{64, 48}, iconBitmap(large, true)}}) << exact
-        << magick({}, "png32:-", {},
-                  "-size 64x48 xc:none -fill blue -draw 'rectangle 0,24 63,47'");
+        << magick({}, "png32:-", {}, "-size 64x48 xc:none -fill blue -draw 'rectangle 0,24 63,47'");
     QTest::newRow("ICO, 8 bits a pixel")
         << iconFile(1, {{{64, 48}, iconBitmap(magick("-colors 16 -type Palette", "bmp3:-"))}})
         << exact << magick({}, "png:-");
     const QByteArray png = magick({}, "png24:-", {}, busy);
     QTest::newRow("ICO holding a PNG")
         << iconFile(1, {{{16, 16}, iconBitmap(small)}, {{0, 0}, png}}) << exact << png;
-    QTest::newRow("CUR") << iconFile(2, {{{32, 32}, iconBitmap(middle)}, {{64, 48}, iconBitmap(large)}})
+    QTest::newRow("CUR") << iconFile(
+                                2, {{{32, 32}, iconBitmap(middle)}, {{64, 48}, iconBitmap(large)}})
                          << exact << large;
     QTest::newRow("DIB") << large.mid(14) << exact << large;
 }
@@ -1039,6 +1109,16 @@ void BadInputTest::largePicturesCostLittleMemory_data() {
                   "-seed 5 -size 480x270 plasma: -resize 3840x2160!");
     QTest::newRow("1-bit BMP of 2800 x 2800")
         << magick("-monochrome", "bmp3:-", {}, "-size 2800x2800 pattern:checkerboard");
+    QTest::newRow("TIFF of 5000 x 5000, LZW") << magick("-compress LZW", "tiff:-", {}, large);
+    QTest::newRow("TIFF of 5000 x 5000, tiled, Deflate")
+        << magick("-compress Zip -define tiff:tile-geometry=256x256", "tiff:-", {}, large);
+    QTest::newRow("1-bit TIFF of 5000 x 5000, fax group 4") << magick(
+        "-compress Group4", "tiff:-", {}, "-size 5000x5000 pattern:checkerboard -monochrome");
+    QTest::newRow("SVG with a filter over a huge region")
+        << svg("width=\"100000\" height=\"100000\"",
+               "<filter id=\"f\" x=\"-100\" y=\"-100\" width=\"200\" height=\"200\">"
+               "<feGaussianBlur stdDeviation=\"5000\"/><feMorphology radius=\"3000\"/></filter>"
+               "<rect width=\"100000\" height=\"100000\" fill=\"red\" filter=\"url(#f)\"/>");
     QTest::newRow("BMP with RLE8 of 5000 x 5000")
         << magick("-type Palette -compress RLE", "bmp3:-", {}, large);
     QTest::newRow("JPEG with FF 00 before a progressive frame of 14000 x 14000")

@@ -41,8 +41,8 @@ const NotShown Refused[] = {
     {"a camera's raw picture",
      [](auto h) {
          return (startsWith(h, "II*\0"sv) && at(h, 8, "CR")) || // Canon CR2
-                startsWith(h, "II\x1A\0\0\0HEAPCCDR"sv) ||     // Canon CRW
-                at(h, 4, "ftypcrx ") ||                          // Canon CR3
+                startsWith(h, "II\x1A\0\0\0HEAPCCDR"sv) ||      // Canon CRW
+                at(h, 4, "ftypcrx ") ||                         // Canon CR3
                 startsWith(h, "FUJIFILMCCD-RAW") || startsWith(h, "IIRO") ||
                 startsWith(h, "IIRS") || startsWith(h, "MMOR") || startsWith(h, "IIU\0"sv);
      }},

@@ -19,7 +19,8 @@ struct Entry {
 
 bool sniffIco(std::span<const unsigned char> head) {
     using namespace std::literals;
-    return head.size() >= 22 && (startsWith(head, "\0\0\1\0"sv) || startsWith(head, "\0\0\2\0"sv)) &&
+    return head.size() >= 22 &&
+           (startsWith(head, "\0\0\1\0"sv) || startsWith(head, "\0\0\2\0"sv)) &&
            le16(&head[4]) > 0 && head[9] == 0; // an entry's reserved byte
 }
 
@@ -40,8 +41,8 @@ QImage readIco(Load& load) {
         // tells depth there.
         const int colours = e[2] == 0 ? 256 : e[2];
         const int depth = cursor ? (colours <= 2 ? 1 : colours <= 16 ? 4 : 8) : int(le16(e + 6));
-        entries.push_back({e[0] == 0 ? 256 : e[0], e[1] == 0 ? 256 : e[1], depth, le32(e + 8),
-                           le32(e + 12)});
+        entries.push_back(
+            {e[0] == 0 ? 256 : e[0], e[1] == 0 ? 256 : e[1], depth, le32(e + 8), le32(e + 12)});
     }
     const Entry* best = &entries[0];
     for (const Entry& e : entries) {

@@ -14,6 +14,9 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace rt::pictures {
 namespace {
@@ -29,7 +32,8 @@ std::string_view textStart(std::span<const unsigned char> head) {
     std::string_view text(reinterpret_cast<const char*>(head.data()), head.size());
     if (text.starts_with("\xEF\xBB\xBF"))
         text.remove_prefix(3);
-    while (!text.empty() && (text[0] == ' ' || text[0] == '\t' || text[0] == '\r' || text[0] == '\n'))
+    while (!text.empty() &&
+           (text[0] == ' ' || text[0] == '\t' || text[0] == '\r' || text[0] == '\n'))
         text.remove_prefix(1);
     return text;
 }
@@ -75,13 +79,109 @@ Buffer<unsigned char> inflated(Load& load, const Buffer<unsigned char>& packed) 
     }
 }
 
-// How many elements the text opens: what librsvg builds a node for and draws.
-std::size_t elementCount(std::span<const unsigned char> text) {
-    std::size_t count = 0;
-    for (std::size_t i = 0; i + 1 < text.size(); ++i)
-        if (text[i] == '<' && ((text[i + 1] | 0x20) >= 'a' && (text[i + 1] | 0x20) <= 'z'))
-            ++count;
-    return count;
+// A part of the drawing that can be drawn on its own: the document, or an element with an id.
+struct Part {
+    std::size_t elements = 0;       // its own, not those of the parts inside it
+    std::vector<std::string> names; // what it draws besides: `use` targets, parts inside it
+    std::size_t cost = 0;           // elements drawn when it is drawn, once known
+    int state = 0;                  // 0 not yet walked, 1 being walked, 2 known
+};
+
+// The value of attribute `name` in the tag text, or empty.
+std::string_view attribute(std::string_view tag, std::string_view name) {
+    for (std::size_t at = tag.find(name); at != std::string_view::npos;
+         at = tag.find(name, at + 1)) {
+        const char before = at == 0 ? ' ' : tag[at - 1];
+        std::size_t i = at + name.size();
+        while (i < tag.size() && tag[i] == ' ')
+            ++i;
+        if ((before != ' ' && before != ':' && before != '\n' && before != '\t') ||
+            i + 1 >= tag.size() || tag[i] != '=')
+            continue;
+        ++i;
+        while (i < tag.size() && tag[i] == ' ')
+            ++i;
+        if (i >= tag.size() || (tag[i] != '"' && tag[i] != '\''))
+            continue;
+        const std::size_t end = tag.find(tag[i], i + 1);
+        if (end == std::string_view::npos)
+            return {};
+        return tag.substr(i + 1, end - i - 1);
+    }
+    return {};
+}
+
+// How many elements librsvg would draw, every `use` drawn out (saturating at `cap`), found by
+// a scan of the tags; fails when elements nest deeper than MaxSvgNesting.
+std::size_t drawnElements(std::string_view text, std::size_t cap) {
+    std::vector<Part> parts(1);
+    std::unordered_map<std::string_view, std::size_t> byName;
+    std::vector<std::size_t> open{0}; // the part each open element belongs to
+    for (std::size_t i = text.find('<'); i != std::string_view::npos; i = text.find('<', i)) {
+        const std::string_view rest = text.substr(i);
+        if (rest.starts_with("<!--")) {
+            const std::size_t end = text.find("-->", i);
+            i = end == std::string_view::npos ? text.size() : end + 3;
+            continue;
+        }
+        if (rest.starts_with("<![CDATA[")) {
+            const std::size_t end = text.find("]]>", i);
+            i = end == std::string_view::npos ? text.size() : end + 3;
+            continue;
+        }
+        const std::size_t end = text.find('>', i);
+        if (end == std::string_view::npos)
+            break;
+        const std::string_view tag = text.substr(i + 1, end - i - 1);
+        i = end + 1;
+        if (tag.empty() || tag[0] == '?' || tag[0] == '!')
+            continue;
+        if (tag[0] == '/') {
+            if (open.size() > 1)
+                open.pop_back();
+            continue;
+        }
+        std::size_t part = open.back();
+        if (const std::string_view id = attribute(tag, "id"); !id.empty()) {
+            parts[part].names.emplace_back(id);
+            part = parts.size();
+            parts.emplace_back();
+            byName.emplace(id, part);
+        }
+        ++parts[part].elements;
+        const std::string_view name = tag.substr(0, tag.find_first_of(" \t\r\n/"));
+        if (name == "use" || name.ends_with(":use"))
+            if (const std::string_view href = attribute(tag, "href"); href.starts_with("#"))
+                parts[part].names.emplace_back(href.substr(1));
+        if (tag.back() != '/') {
+            open.push_back(part);
+            if (open.size() > MaxSvgNesting)
+                fail(FaultKind::TooComplex, "is too complex (its elements nest more than " +
+                                                std::to_string(MaxSvgNesting) + " deep)");
+        }
+    }
+    // Each part's cost after those it draws, without recursion: a chain may be long.
+    std::vector<std::size_t> stack{0};
+    while (!stack.empty()) {
+        Part& p = parts[stack.back()];
+        if (p.state == 0) {
+            p.state = 1;
+            for (const std::string& n : p.names)
+                if (auto it = byName.find(n); it != byName.end() && parts[it->second].state == 0)
+                    stack.push_back(it->second);
+            continue;
+        }
+        if (p.state == 1) {
+            std::size_t cost = p.elements;
+            for (const std::string& n : p.names)
+                if (auto it = byName.find(n); it != byName.end() && parts[it->second].state == 2)
+                    cost = std::min(cap, cost + parts[it->second].cost); // a cycle adds nothing
+            p.cost = cost;
+            p.state = 2;
+        }
+        stack.pop_back();
+    }
+    return parts[0].cost;
 }
 
 bool hasSvgElement(std::span<const unsigned char> text) {
@@ -101,9 +201,10 @@ QImage readSvg(Load& load) {
         fail(FaultKind::NotAPicture, "is not " + formatsRead() + " picture");
     // Each element costs librsvg a node, its attributes and styles, and a few microseconds to
     // draw; its own limits on references and nesting stop the rest.
-    if (elementCount(file) > MaxSvgElements)
-        fail(FaultKind::TooComplex, "is too complex (more than " +
-                                        std::to_string(MaxSvgElements) + " elements to draw)");
+    const std::string_view text(reinterpret_cast<const char*>(file.data()), file.size());
+    if (drawnElements(text, MaxSvgElements + 1) > MaxSvgElements)
+        fail(FaultKind::TooComplex,
+             "is too complex (more than " + std::to_string(MaxSvgElements) + " elements to draw)");
     // librsvg allocates from the C heap: charge what its tree takes, about this much per byte.
     load.budget.take(file.size() * SvgTreeBytesPerByte);
 
@@ -149,9 +250,9 @@ QImage readSvg(Load& load) {
     if (image.isNull())
         throw OverBudget();
     image.fill(0);
-    cairo_surface_t* surface = cairo_image_surface_create_for_data(
-        image.bits(), CAIRO_FORMAT_ARGB32, image.width(), image.height(),
-        int(image.bytesPerLine()));
+    cairo_surface_t* surface =
+        cairo_image_surface_create_for_data(image.bits(), CAIRO_FORMAT_ARGB32, image.width(),
+                                            image.height(), int(image.bytesPerLine()));
     cairo_t* cr = cairo_create(surface);
     // The drawing at its own size, stretched to the whole target whatever its proportions.
     cairo_scale(cr, target.width() / width, target.height() / height);

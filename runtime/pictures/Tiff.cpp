@@ -113,7 +113,12 @@ QImage readTiff(Load& load) {
         TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &band);
         held = std::uint64_t(TIFFStripSize64(tif)) * 2;
     }
-    band = std::max<std::uint32_t>(1, std::min(band, height));
+    // A band of colours is held at once: a strip or row of tiles, or fewer rows of a larger one
+    // (read again from its start for each band: slower, but no picture is held whole). A
+    // multiple of 4 rows, as colour subsampling asks.
+    const std::uint64_t most =
+        std::max<std::uint64_t>(4, MaxTiffBandBytes / (std::uint64_t(width) * 4) / 4 * 4);
+    band = std::uint32_t(std::max<std::uint64_t>(1, std::min<std::uint64_t>({band, height, most})));
     if (held > load.budget.left())
         throw OverBudget();
     load.budget.take(std::size_t(held));
@@ -126,7 +131,8 @@ QImage readTiff(Load& load) {
         fail(damaged(Name));
     c.image = &image;
     // Rows as stored, top first; the scaler turns them as the tag says.
-    const int orientation = image.orientation >= 1 && image.orientation <= 8 ? image.orientation : 1;
+    const int orientation =
+        image.orientation >= 1 && image.orientation <= 8 ? image.orientation : 1;
     image.req_orientation = std::uint16_t(orientation);
 
     const QSize turned = orientedSize(load.size, orientation);
@@ -149,8 +155,8 @@ QImage readTiff(Load& load) {
                 const auto straight = [a](std::uint32_t v) {
                     return a == 255 ? int(v) : a == 0 ? 0 : std::min(255, int(v * 255 / a));
                 };
-                row[x] = qRgba(straight(TIFFGetR(c)), straight(TIFFGetG(c)),
-                               straight(TIFFGetB(c)), a);
+                row[x] =
+                    qRgba(straight(TIFFGetR(c)), straight(TIFFGetG(c)), straight(TIFFGetB(c)), a);
             }
             if (!into.addRow(int(top + y), row.data(), int(width)))
                 fail(damaged(Name));
@@ -161,13 +167,14 @@ QImage readTiff(Load& load) {
 
 } // namespace
 
-const PictureFormat TiffFormat{
-    Name,
-    [](auto head) {
-        using namespace std::literals;
-        return startsWith(head, "II*\0"sv) || startsWith(head, "MM\0*"sv) ||
-               startsWith(head, "II+\0"sv) || startsWith(head, "MM\0+"sv);
-    },
-    readTiff};
+const PictureFormat TiffFormat{Name,
+                               [](auto head) {
+                                   using namespace std::literals;
+                                   return startsWith(head, "II*\0"sv) ||
+                                          startsWith(head, "MM\0*"sv) ||
+                                          startsWith(head, "II+\0"sv) ||
+                                          startsWith(head, "MM\0+"sv);
+                               },
+                               readTiff};
 
 } // namespace rt::pictures
