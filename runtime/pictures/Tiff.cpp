@@ -89,7 +89,7 @@ QImage readTiff(Load& load) {
     TIFFOpenOptionsSetMaxSingleMemAlloc(c.options, tmsize_t(load.budget.left() / 2));
     TIFFOpenOptionsSetErrorHandlerExtR(c.options, quiet, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(c.options, quiet, nullptr);
-    c.tif = TIFFClientOpenExt("picture", "rm", &source, readProc, writeProc, seekProc, closeProc,
+    c.tif = TIFFClientOpenExt("picture", "r", &source, readProc, writeProc, seekProc, closeProc,
                               sizeProc, mapProc, unmapProc, c.options);
     if (!c.tif)
         fail(damaged(Name));
@@ -118,6 +118,9 @@ QImage readTiff(Load& load) {
     // multiple of 4 rows, as colour subsampling asks.
     const std::uint64_t most =
         std::max<std::uint64_t>(4, MaxTiffBandBytes / (std::uint64_t(width) * 4) / 4 * 4);
+    // Small strips or tiles are taken as many at once as fit: each band costs a call.
+    if (band > 0 && band < most)
+        band = std::uint32_t(most / band * band);
     band = std::uint32_t(std::max<std::uint64_t>(1, std::min<std::uint64_t>({band, height, most})));
     if (held > load.budget.left())
         throw OverBudget();
@@ -149,14 +152,18 @@ QImage readTiff(Load& load) {
         for (std::uint32_t y = 0; y < rows; ++y) {
             const std::uint32_t* p = raster.data() + std::size_t(y) * width;
             for (std::uint32_t x = 0; x < width; ++x) {
-                const std::uint32_t c = p[x];
-                const int a = int(TIFFGetA(c));
+                const std::uint32_t c = p[x]; // red in the low byte, alpha in the high one
+                const std::uint32_t a = TIFFGetA(c);
+                if (a == 255) {
+                    row[x] = (c & 0xFF00FF00) | (c & 0xFF) << 16 | (c >> 16 & 0xFF);
+                    continue;
+                }
                 // libtiff gives colours multiplied by alpha; the scaler takes them straight.
                 const auto straight = [a](std::uint32_t v) {
-                    return a == 255 ? int(v) : a == 0 ? 0 : std::min(255, int(v * 255 / a));
+                    return a == 0 ? 0 : int(std::min<std::uint32_t>(255, v * 255 / a));
                 };
-                row[x] =
-                    qRgba(straight(TIFFGetR(c)), straight(TIFFGetG(c)), straight(TIFFGetB(c)), a);
+                row[x] = qRgba(straight(TIFFGetR(c)), straight(TIFFGetG(c)), straight(TIFFGetB(c)),
+                               int(a));
             }
             if (!into.addRow(int(top + y), row.data(), int(width)))
                 fail(damaged(Name));
