@@ -1054,6 +1054,20 @@ void BadInputTest::ownDecodersShowWhatQtShows_data() {
         << iconFile(1, {{{64, 48}, iconBitmap(magick("-colors 16 -type Palette", "bmp3:-"))}})
         << exact << magick({}, "png:-");
     const QByteArray png = magick({}, "png24:-", {}, busy);
+    // 32-bit colours whose alpha is all 0, as older icons hold them: the mask alone tells what
+    // is transparent.
+    QByteArray noAlpha("BM", 2);
+    noAlpha += QByteArray(52, '\0');
+    putLe16(noAlpha, 14, 40);
+    putLe16(noAlpha, 18, 64);
+    putLe16(noAlpha, 22, 48);
+    putLe16(noAlpha, 26, 1);
+    putLe16(noAlpha, 28, 32);
+    for (int y = 0; y < 48; ++y) // bottom row first: blue, then red
+        noAlpha += QByteArray(y < 24 ? "\xFF\0\0\0" : "\0\0\xFF\0", 4).repeated(64);
+    QTest::newRow("ICO, 32 bits without alpha, AND mask")
+        << iconFile(1, {{{64, 48}, iconBitmap(noAlpha, true)}}) << exact
+        << magick({}, "png32:-", {}, "-size 64x48 xc:none -fill blue -draw 'rectangle 0,24 63,47'");
     QTest::newRow("ICO holding a PNG")
         << iconFile(1, {{{16, 16}, iconBitmap(small)}, {{0, 0}, png}}) << exact << png;
     QTest::newRow("CUR") << iconFile(

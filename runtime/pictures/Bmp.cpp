@@ -249,8 +249,18 @@ Header readHeader(Load& load, std::size_t fileHeader, std::span<const unsigned c
                            (h.compression == BitFields || h.compression == AlphaBitFields);
         h.offset = FileHeaderBytes + h.headerSize +
                    (masks ? (h.compression == BitFields ? 12 : 16) : 0) + colours * entry;
-        // An icon's 32-bit colours carry alpha.
-        if (!icon.empty() && h.bits == 32 && h.compression == Uncompressed) {
+        // An icon's 32-bit colours carry alpha, unless all of it is 0 (older icons: the mask
+        // alone tells what is transparent).
+        const auto anyAlpha = [&] {
+            const std::size_t from = std::size_t(h.offset) - FileHeaderBytes;
+            const std::size_t end =
+                std::min<std::size_t>(icon.size(), from + std::size_t(width * height * 4));
+            for (std::size_t i = from + 3; i < end; i += 4)
+                if (icon[i] != 0)
+                    return true;
+            return false;
+        };
+        if (!icon.empty() && h.bits == 32 && h.compression == Uncompressed && anyAlpha()) {
             h.compression = BitFields;
             h.masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
             h.headerSize = std::max<std::uint32_t>(h.headerSize, 56);
