@@ -29,15 +29,14 @@ constexpr std::int64_t MaxCoefficientBytes = 16 * 1024 * 1024;
 
 // A drawing's text, once inflated from a .svgz: no real drawing shown in a window is this long.
 constexpr std::size_t MaxSvgBytes = std::size_t(8) << 20;
-// librsvg draws each element in a few microseconds: this many fit in well under a second.
-// Counted with every `use` drawn out.
-constexpr std::size_t MaxSvgElements = 100'000;
+// librsvg takes about 2 KB and 20 to 90 microseconds for each element it draws (a drawing of 99000
+// small rectangles: 190 MB and 9 s in rsvg-convert), and its libraries 6 MB more once loaded: this
+// many keep a drawing within +20 MB and about half a second. Counted with every `use` drawn out.
+constexpr std::size_t MaxSvgElements = 6'000;
+// What librsvg's tree takes for an element, charged since it allocates from the C heap.
+constexpr std::size_t SvgElementBytes = 2048;
 // libxml2 stops deeper documents itself; we stop them before librsvg sees them.
 constexpr std::size_t MaxSvgNesting = 256;
-// What librsvg's tree takes (nodes, attributes, styles) for a byte of text, about: charged, since
-// it allocates from the C heap.
-constexpr std::size_t SvgTreeBytesPerByte = 6;
-
 // A TIFF's rows are converted to colours this many bytes at a time at most.
 constexpr std::size_t MaxTiffBandBytes = std::size_t(8) << 20;
 

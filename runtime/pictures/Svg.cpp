@@ -202,11 +202,12 @@ QImage readSvg(Load& load) {
     // Each element costs librsvg a node, its attributes and styles, and a few microseconds to
     // draw; its own limits on references and nesting stop the rest.
     const std::string_view text(reinterpret_cast<const char*>(file.data()), file.size());
-    if (drawnElements(text, MaxSvgElements + 1) > MaxSvgElements)
+    const std::size_t elements = drawnElements(text, MaxSvgElements + 1);
+    if (elements > MaxSvgElements)
         fail(FaultKind::TooComplex,
              "is too complex (more than " + std::to_string(MaxSvgElements) + " elements to draw)");
-    // librsvg allocates from the C heap: charge what its tree takes, about this much per byte.
-    load.budget.take(file.size() * SvgTreeBytesPerByte);
+    // librsvg allocates from the C heap: charge what its tree takes, about this much an element.
+    load.budget.take(elements * SvgElementBytes);
 
     std::unique_ptr<GInputStream, Unref<GInputStream>> stream(
         g_memory_input_stream_new_from_data(file.data(), gssize(file.size()), nullptr));
