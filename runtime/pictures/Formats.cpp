@@ -2,6 +2,9 @@
 // picture it knows but does not decode.
 #include "Formats.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace rt::pictures {
 namespace {
 
