@@ -158,17 +158,18 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KELVORA_PACKAGE_MAINTAINER}")
 # What no linker sees: the squares and messages need a font with Japanese glyphs. The X11
 # platform plugin is a plugin too, but Debian 12 ships it in libqt6gui6, which the program links
-# anyway; pictures are decoded by our own library over libpng, libjpeg-turbo and libxxhash.
+# anyway; pictures are decoded by our own library over libpng, libjpeg-turbo, libxxhash,
+# librsvg, libtiff and zlib.
 set(kelvora_font_depends "fonts-ipafont-gothic | fonts-noto-cjk")
 find_program(KELVORA_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(KELVORA_DPKG_SHLIBDEPS)
-  # Adds the linked libraries (Qt Widgets, Gui, Core, libpng, libjpeg, libxxhash, libc,
-  # libstdc++) with their versions.
+  # Adds the linked libraries (Qt Widgets, Gui, Core, libpng, libjpeg, libxxhash, librsvg,
+  # zlib, GLib, cairo, libc, libstdc++) with their versions.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "${kelvora_font_depends}")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), libpng16-16, libjpeg62-turbo, libxxhash0, ${kelvora_font_depends}")
+      "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), libpng16-16, libjpeg62-turbo, libxxhash0, librsvg2-2 (>= 2.52), libtiff6 (>= 4.5), zlib1g, libglib2.0-0, libcairo2, ${kelvora_font_depends}")
 endif()
 set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/KelvoraCPackOptions.cmake")
 include(CPack)

@@ -6,7 +6,9 @@
 // FF 00 before a large frame, a baseline scan of fewer components than its frame, a scan before
 // any frame, a DC scan of 255 components), a GIF of 12-bit minimum code size and a JPEG turned
 // by its EXIF orientation; JPEGs that make libjpeg hold every coefficient, many empty scans,
-// a restart marker due after every block, and APP1 segments before the picture.
+// a restart marker due after every block, and APP1 segments before the picture; a drawing (SVG,
+// gzipped SVGZ, one of a billion references), a TIFF (as Qt writes it, and a tiled one by hand),
+// an icon, a cursor and a bare DIB.
 #include "HostileFiles.h"
 
 #include <QBuffer>
@@ -176,6 +178,44 @@ QByteArray turnedJpeg() {
     return bytesOf(tiny(), "JPEG").insert(2, hostile::segment(0xE1, exif));
 }
 
+// A small drawing; `more` inside it.
+QByteArray drawing(const QByteArray& more = {}) {
+    return "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+           "viewBox=\"0 0 10 10\"><rect width=\"10\" height=\"5\" fill=\"red\"/>"
+           "<circle cx=\"5\" cy=\"5\" r=\"3\" fill=\"blue\"/>" +
+           more + "</svg>";
+}
+
+// Ten levels of ten references each to the level below.
+QByteArray billionReferences() {
+    QByteArray levels = "<defs><rect id=\"l0\" width=\"1\" height=\"1\"/>";
+    for (int level = 1; level < 10; ++level) {
+        levels += "<g id=\"l" + QByteArray::number(level) + "\">";
+        for (int i = 0; i < 10; ++i)
+            levels += "<use xlink:href=\"#l" + QByteArray::number(level - 1) + "\"/>";
+        levels += "</g>";
+    }
+    return drawing(levels + "</defs><use xlink:href=\"#l9\"/>");
+}
+
+// `data` as a gzip file: zlib's deflate data from qCompress in gzip's wrapping.
+QByteArray gzipped(const QByteArray& data) {
+    const QByteArray zlib = qCompress(data, 9); // a 4-byte length, a 2-byte header, ..., Adler-32
+    quint32 crc = 0xFFFFFFFF;
+    for (const char c : data) {
+        crc ^= static_cast<unsigned char>(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    crc = ~crc;
+    QByteArray g("\x1F\x8B\x08\0\0\0\0\0\0\x03", 10);
+    g += zlib.mid(6, zlib.size() - 10);
+    for (const quint32 v : {crc, quint32(data.size())})
+        for (int i = 0; i < 4; ++i)
+            g.append(char(v >> (8 * i)));
+    return g;
+}
+
 bool write(const QDir& dir, const char* name, const QByteArray& data) {
     QFile f(dir.filePath(name));
     return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
@@ -224,6 +264,13 @@ int main(int argc, char* argv[]) {
         write(dir, "app1-segments.jpg", hostile::withApp1(bytesOf(tiny(), "JPEG"), 3, 4000)) &&
         write(dir, "lzw-12-bits.gif", gifOf12BitCodes()) &&
         write(dir, "exif-orientation-6.jpg", turnedJpeg()) &&
-        write(dir, "bit-fields.bmp", bytesOf(tiny().convertToFormat(QImage::Format_ARGB32), "BMP"));
+        write(dir, "bit-fields.bmp",
+              bytesOf(tiny().convertToFormat(QImage::Format_ARGB32), "BMP")) &&
+        write(dir, "tiny.svg", drawing()) && write(dir, "tiny.svgz", gzipped(drawing())) &&
+        write(dir, "billion-references.svg", billionReferences()) &&
+        write(dir, "tiny.tif", bytesOf(tiny(), "TIFF")) &&
+        write(dir, "tiny.ico", bytesOf(tiny().convertToFormat(QImage::Format_ARGB32), "ICO")) &&
+        write(dir, "tiny.cur", bytesOf(tiny(), "ICO").replace(2, 1, "\x02")) &&
+        write(dir, "tiny.dib", bytesOf(tiny(), "BMP").mid(14));
     return ok ? 0 : 1;
 }

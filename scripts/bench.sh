@@ -2,7 +2,8 @@
 # Builds the benchmarks (Release) and prints the figures: Again on large pictures against a
 # full decode, the peak memory of a game after Again, and the start-up of the whole program
 # against a minimal Qt program with the same two windows, under Xvfb: without a window manager
-# and under each of fluxbox, kwin_x11, i3, openbox and mutter, one row each with its floor.
+# and under each of fluxbox, kwin_x11, i3, openbox and mutter, one row each with its floor; and
+# what each newer format adds to start-up against the format's own tool.
 #   KELVORA_BENCH_DIR     build folder (default: build-bench in the repository)
 #   KELVORA_BENCH_ROUNDS  starts of each program for the start-up median (default: 15; 9 under
 #                         each window manager)
@@ -54,6 +55,53 @@ echo "Start-up until both windows are viewable under a window manager, median of
   "${KELVORA_BENCH_ROUNDS:-9} runs each, against the minimal program (the floor):"
 for wm in fluxbox kwin_x11 i3 openbox mutter; do
   startup "${KELVORA_BENCH_ROUNDS:-9}" "$top/scripts/bench-desktop.sh" "$wm"
+done
+
+# The newer formats: what each picture adds to start-up (against the demo pictures) beside the
+# format's own tool on the same file: rsvg-convert drawing at the shown size, tiffcp decoding
+# the whole TIFF, ImageMagick decoding the icon. Target: at most 1.2x the tool.
+work="$(mktemp -d)"
+trap 'rm -rf "$runtime" "$work"' EXIT
+for f in svg tif ico; do
+  mkdir -p "$work/$f"
+  printf 'picture.%s\r\npicture.%s\r\npicture.%s\r\n' "$f" "$f" "$f" >"$work/$f/qorfile.txt"
+done
+{
+  echo '<svg xmlns="http://www.w3.org/2000/svg" width="1600" height="1200">'
+  awk 'BEGIN { srand(7); for (i = 0; i < 3000; ++i)
+    printf "<circle cx=\"%d\" cy=\"%d\" r=\"%d\" fill=\"#%06x\" opacity=\"0.6\"/>\n",
+      rand() * 1600, rand() * 1200, 5 + rand() * 60, rand() * 16777215 }'
+  echo '</svg>'
+} >"$work/svg/picture.svg"
+convert -seed 7 -size 4000x3000 plasma: -depth 8 -compress LZW "$work/tif/picture.tif"
+convert -seed 7 -size 256x256 plasma: -define icon:auto-resize=256,48,32,16 "$work/ico/picture.ico"
+xvfb-run -a -s "-screen 0 1280x1024x24" "$dir/bench/startup_probe" "$rounds" \
+  demo "$top/demo" "$dir/kelvoradx" svg "$work/svg" "$dir/kelvoradx" \
+  tiff "$work/tif" "$dir/kelvoradx" ico "$work/ico" "$dir/kelvoradx" | tee "$work/startup.txt"
+# The median of `rounds` runs of a command, in ms.
+tool_ms() {
+  for _ in $(seq "$rounds"); do
+    start=$(date +%s%N)
+    "$@" >/dev/null 2>&1
+    echo $((($(date +%s%N) - start) / 1000))
+  done | sort -n | awk '{ a[NR] = $1 } END { printf "%.1f", a[int((NR + 1) / 2)] / 1000 }'
+}
+svg_tool=$(tool_ms rsvg-convert -w 289 -h 257 -o "$work/out.png" "$work/svg/picture.svg")
+tif_tool=$(tool_ms tiffcp -c none "$work/tif/picture.tif" "$work/out.tif")
+ico_tool=$(tool_ms convert "$work/ico/picture.ico[0]" ppm:-)
+median_of() { awk -v n="$1" '$1 == n { print $2 }' "$work/startup.txt"; }
+base=$(median_of demo)
+echo "What each format adds to start-up, against its own tool on the same file:"
+for row in "svg SVG_1600x1200,_3000_circles rsvg-convert_at_289x257 $svg_tool" \
+  "tiff TIFF_4000x3000_LZW tiffcp_-c_none $tif_tool" \
+  "ico ICO_of_256,_48,_32,_16 ImageMagick_decode $ico_tool"; do
+  read -r name what tool ms <<<"$row"
+  added=$(awk -v a="$(median_of "$name")" -v b="$base" 'BEGIN { printf "%.1f", a - b }')
+  verdict=$(awk -v a="$added" -v t="$ms" 'BEGIN { print (a <= 1.2 * t ? "met" : "MISSED") }')
+  [ "$verdict" = met ] || missed=1
+  printf '  %-32s adds %7.1f ms; %s %7.1f ms (%.2fx, target <= 1.2x: %s)\n' "${what//_/ }" \
+    "$added" "${tool//_/ }" "$ms" "$(awk -v a="$added" -v t="$ms" 'BEGIN { printf "%.2f", a / t }')" \
+    "$verdict"
 done
 echo
 if [ "$missed" -eq 0 ]; then

@@ -246,6 +246,74 @@ QByteArray topDownBmp() {
     return b;
 }
 
+// What `command` writes when `input` is given on its standard input.
+QByteArray piped(const QString& command, const QByteArray& input = {}) {
+    QProcess p;
+    p.start("sh", {"-c", command});
+    p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        qWarning("cannot run %s: %s", qPrintable(command), p.readAllStandardError().constData());
+    return p.readAllStandardOutput();
+}
+
+// A drawing of `width` x `height` (no size when empty) over a view box of 100 x 100 units: red
+// above, blue below, a green circle, `more` inside.
+QByteArray svg(const QString& size, const QString& more = {}) {
+    return QString("<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                   "xmlns:xlink=\"http://www.w3.org/1999/xlink\" %1 viewBox=\"0 0 100 100\">"
+                   "<rect width=\"100\" height=\"50\" fill=\"red\"/>"
+                   "<rect y=\"50\" width=\"100\" height=\"50\" fill=\"blue\"/>"
+                   "<circle cx=\"50\" cy=\"50\" r=\"30\" fill=\"lime\"/>%2</svg>\n")
+        .arg(size, more)
+        .toUtf8();
+}
+
+// rsvg-convert's drawing of `content`, stretched to 2890 x 2570 (ten times the shown size).
+QByteArray rsvgReference(const QByteArray& content) {
+    return piped("rsvg-convert -w 2890 -h 2570 -f png", content);
+}
+
+// ImageMagick's decode (through libtiff, or its own) of `content`, upright, as a PNG.
+QByteArray decodedByMagick(const QByteArray& content, const char* format) {
+    return piped(QString("convert %1:- -auto-orient png32:-").arg(format), content);
+}
+
+// A bitmap as an icon holds it: no file header, height doubled, an AND mask after the colours
+// (`masked` sets its top half: transparent).
+QByteArray iconBitmap(const QByteArray& bmp, bool masked = false) {
+    QByteArray dib = bmp.mid(14);
+    const qint32 width = qint32(quint8(dib[4]) | quint8(dib[5]) << 8);
+    const qint32 height = qint32(quint8(dib[8]) | quint8(dib[9]) << 8);
+    putLe16(dib, 8, height * 2);
+    const int stride = (width + 31) / 32 * 4;
+    for (int y = 0; y < height; ++y) // bottom row first
+        dib += QByteArray(stride, masked && y >= height / 2 ? '\xFF' : '\0');
+    return dib;
+}
+
+// An icon file (type 1) or a cursor (type 2) holding these images (bitmaps or PNGs) of these
+// sides, listed in this order but stored in reverse.
+QByteArray iconFile(int type, const QList<QPair<QSize, QByteArray>>& images) {
+    QByteArray file(6 + 16 * images.size(), '\0');
+    putLe16(file, 2, type);
+    putLe16(file, 4, int(images.size()));
+    for (int i = int(images.size()) - 1; i >= 0; --i) {
+        const int at = 6 + 16 * i;
+        file[at] = char(images[i].first.width() & 0xFF);
+        file[at + 1] = char(images[i].first.height() & 0xFF);
+        putLe16(file, at + 4, type == 1 ? 1 : 3);
+        putLe16(file, at + 6, type == 1 ? 32 : 5);
+        const QByteArray& bytes = images[i].second;
+        for (int k = 0; k < 4; ++k) {
+            file[at + 8 + k] = char(quint32(bytes.size()) >> (8 * k));
+            file[at + 12 + k] = char(quint32(file.size()) >> (8 * k));
+        }
+        file += bytes;
+    }
+    return file;
+}
+
 // Puts the bad thing at name in dir, in place of what was there.
 void make(const QString& dir, const QString& name, Bad kind, const QByteArray& content) {
     const QByteArray path = QFile::encodeName(dir + '/' + name);
@@ -305,10 +373,10 @@ void addPictureRows() {
     row("a FIFO", Bad::Fifo, {}, "is a FIFO");
     row("/dev/zero", Bad::DevZero, {}, "is a device");
     row("zero bytes", Bad::Content, {}, "the file is empty", FaultKind::Empty);
-    row("text", Bad::Content, "set1.png\r\n", "is not a PNG, JPEG, GIF or BMP picture",
-        FaultKind::NotAPicture);
-    row("PPM, not one of the four", Bad::Content, pictureBytes("PPM"),
-        "is not a PNG, JPEG, GIF or BMP picture", FaultKind::NotAPicture);
+    row("text", Bad::Content, "set1.png\r\n",
+        "is not a PNG, JPEG, GIF, BMP, TIFF, ICO or SVG picture", FaultKind::NotAPicture);
+    row("PPM, not one of those read", Bad::Content, pictureBytes("PPM"),
+        "is not a PNG, JPEG, GIF, BMP, TIFF, ICO or SVG picture", FaultKind::NotAPicture);
     row("unreadable", Bad::Unreadable, pictureBytes("PNG"), "permission denied");
     const QByteArray png = pictureBytes("PNG");
     const QByteArray jpeg = pictureBytes("JPEG");
@@ -380,6 +448,79 @@ void addPictureRows() {
         hostile::emptyScans(14000, 3000), tooMuch, FaultKind::TooComplex);
     row("baseline JPEG with 1000 scans", Bad::Content, hostile::sequentialScans(1000, 1000),
         tooMuch, FaultKind::TooComplex);
+
+    // Pictures of kinds that are not shown are named, with what to do.
+    const auto notShown = [&](const char* tag, const QByteArray& content, const char* what) {
+        const QByteArray cause =
+            QByteArray("is ") + what + ", which is not shown: save it as PNG or JPEG";
+        QTest::newRow(tag) << Bad::Content << content << "set1.png"
+                           << "picture \"set1.png\"" << QString(cause) << FaultKind::NotShown;
+    };
+    const QByteArray padding(200, '\0');
+    notShown("Windows metafile", QByteArray("\xD7\xCD\xC6\x9A", 4) + padding,
+             "a Windows metafile (WMF)");
+    QByteArray emf = QByteArray("\x01\0\0\0", 4) + padding;
+    emf.replace(40, 4, " EMF");
+    notShown("enhanced Windows metafile", emf, "an enhanced Windows metafile (EMF)");
+    notShown("Photoshop picture", magick({}, "psd:-"), "a Photoshop picture (PSD)");
+    notShown("PDF", "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n" + padding, "a PDF document");
+    notShown("GIMP picture", "gimp xcf v011\0" + padding, "a GIMP picture (XCF)");
+    notShown("JPEG 2000", QByteArray("\0\0\0\x0CjP  \r\n\x87\n", 12) + padding,
+             "a JPEG 2000 picture");
+    notShown("Canon raw", QByteArray("II*\0\x10\0\0\0CR\x02\0", 12) + padding,
+             "a camera's raw picture");
+
+    // Hostile drawings: each once took librsvg seconds or the memory of the whole tree.
+    QString laughs = "<defs><rect id=\"l0\" width=\"1\" height=\"1\"/>";
+    for (int level = 1; level < 10; ++level) {
+        laughs += QString("<g id=\"l%1\">").arg(level);
+        for (int i = 0; i < 10; ++i)
+            laughs += QString("<use xlink:href=\"#l%1\"/>").arg(level - 1);
+        laughs += "</g>";
+    }
+    laughs += "</defs><use xlink:href=\"#l9\"/>";
+    row("SVG drawing a billion references", Bad::Content, svg({}, laughs),
+        "is too complex (more than 6000 elements to draw)", FaultKind::TooComplex);
+    row("SVG of 6100 rectangles", Bad::Content,
+        svg({}, QString("<rect width=\"1\" height=\"1\"/>").repeated(6100)),
+        "is too complex (more than 6000 elements to draw)", FaultKind::TooComplex);
+    row("SVG nested 20000 deep", Bad::Content,
+        svg({}, QString("<g>").repeated(20000) + "<rect width=\"1\" height=\"1\"/>" +
+                    QString("</g>").repeated(20000)),
+        "is too complex (its elements nest more than 256 deep)", FaultKind::TooComplex);
+    row("SVGZ inflating to 1 GB", Bad::Content,
+        piped("(printf '<svg>'; head -c 1000000000 /dev/zero | tr '\\0' ' ') | gzip -1"),
+        "is too large (more than 8 MB of drawing once inflated)", FaultKind::TooLarge);
+    row("gzip of no drawing", Bad::Content, piped("gzip", "set1.png\n"),
+        "is not a PNG, JPEG, GIF, BMP, TIFF, ICO or SVG picture", FaultKind::NotAPicture);
+
+    // Hostile TIFF, ICO and CUR files.
+    const QByteArray tiff = magick({}, "tiff:-");
+    row("TIFF cut in the middle", Bad::Content, cutTo(tiff, 0.6), "is damaged", FaultKind::Damaged);
+    row("TIFF claiming 60000 x 60000", Bad::Content,
+        piped("convert -size 16x16 xc:red tiff:/tmp/kelvora-claim.tif && "
+              "tiffset -s 256 60000 /tmp/kelvora-claim.tif && tiffset -s 257 60000 "
+              "/tmp/kelvora-claim.tif && cat /tmp/kelvora-claim.tif"),
+        "is too large (60000 x 60000 pixels)", FaultKind::TooLarge);
+    row("TIFF of one LZW strip claiming 20000 x 9000", Bad::Content,
+        piped("convert -size 16x16 xc:red -compress LZW -define tiff:rows-per-strip=100000 "
+              "tiff:/tmp/kelvora-strip.tif && tiffset -s 256 20000 /tmp/kelvora-strip.tif && "
+              "tiffset -s 257 9000 /tmp/kelvora-strip.tif && tiffset -s 278 9000 "
+              "/tmp/kelvora-strip.tif && cat /tmp/kelvora-strip.tif"),
+        "is too large (20000 x 9000 pixels)", FaultKind::TooLarge);
+    const QByteArray icon = iconFile(1, {{{64, 48}, iconBitmap(magick({}, "bmp3:-"))}});
+    row("ICO cut in the middle", Bad::Content, cutTo(icon, 0.6), "is cut short",
+        FaultKind::CutShort);
+    QByteArray far = icon;
+    far[6 + 12 + 3] = '\x7F'; // the image's offset, 2 GB on
+    row("ICO whose image lies past its end", Bad::Content, far, "is cut short",
+        FaultKind::CutShort);
+    row("ICO holding a PNG claiming 60000 x 60000", Bad::Content,
+        iconFile(1, {{{0, 0}, claiming("PNG", 60000, 60000)}}),
+        "is too large (60000 x 60000 pixels)", FaultKind::TooLarge);
+    row("CUR claiming 60000 images", Bad::Content,
+        iconFile(2, {{{64, 48}, iconBitmap(magick({}, "bmp3:-"))}}).replace(4, 2, "\x60\xEA"),
+        "is cut short", FaultKind::CutShort);
 }
 
 void addListRows() {
@@ -733,6 +874,7 @@ void BadInputTest::completePicturesLoad() {
     QFETCH(QColor, bottom);
     test::Game g;
     g.writeFile("set1.png", content);
+    g.writeFile("beside.png", magick({}, "png:-", {}, "-size 64x48 xc:white"));
     QVERIFY2(g.start(), g.errors.empty() ? "" : g.errors[0].detail().c_str());
     const QImage* image = g.f2().Image1.Picture().image();
     QVERIFY(image && !image->isNull());
@@ -821,6 +963,91 @@ void BadInputTest::ownDecodersShowWhatQtShows_data() {
             << magick({}, "jpeg:-", QString("exiftool -Orientation#=%1 -o - -").arg(orientation),
                       shapes)
             << 2.0 << QByteArray();
+
+    // Drawings, stretched to fill the control whatever their proportions. The test puts a
+    // picture beside each: a drawing that names it must not show it.
+    const QByteArray sized = svg("width=\"640\" height=\"480\"");
+    QTest::newRow("SVG") << sized << 2.0 << rsvgReference(sized);
+    QTest::newRow("SVG without a size") << svg({}) << 2.0 << rsvgReference(svg({}));
+    const QByteArray wide = svg("width=\"400\" height=\"100\"");
+    QTest::newRow("SVG, view box of other proportions") << wide << 2.0 << rsvgReference(wide);
+    QTest::newRow("SVGZ") << piped("gzip -9", sized) << 2.0 << rsvgReference(sized);
+    QTest::newRow("SVG naming a picture beside it")
+        << svg({}, "<image x=\"0\" y=\"0\" width=\"100\" height=\"100\" xlink:href=\"beside.png\"/>"
+                   "<image width=\"100\" height=\"100\" href=\"file:beside.png\"/>")
+        << 2.0 << rsvgReference(svg({}));
+
+    // TIFF through libtiff, against ImageMagick's decode through the same library.
+    const auto tiff = [&](const char* tag, const QString& options, double tolerance = 0.5,
+                          const QString& source = {}) {
+        const QByteArray file = source.isEmpty() ? magick(options, "tiff:-", {}, busy)
+                                                 : magick(options, "tiff:-", {}, source);
+        QTest::newRow(tag) << file << tolerance << decodedByMagick(file, "tiff");
+    };
+    tiff("TIFF, uncompressed", "-compress None");
+    tiff("TIFF, LZW", "-compress LZW");
+    tiff("TIFF, Deflate", "-compress Zip");
+    tiff("TIFF, PackBits", "-compress RLE");
+    tiff("TIFF, JPEG", "-compress JPEG -quality 90", 1.0);
+    tiff("TIFF, CCITT fax group 4", "-monochrome -compress Group4");
+    tiff("TIFF, CCITT fax group 3", "-monochrome -compress Fax");
+    tiff("TIFF, 1 bit", "-monochrome -compress None");
+    tiff("TIFF, 4-bit palette", "-colors 16 -type Palette -depth 4");
+    tiff("TIFF, 8-bit palette", "-colors 200 -type Palette");
+    tiff("TIFF, 8-bit grey", "-colorspace Gray");
+    tiff("TIFF, 16-bit grey", "-colorspace Gray -depth 16");
+    tiff("TIFF, 16-bit RGB", "-depth 16 -compress LZW");
+    tiff("TIFF, CMYK", "-colorspace CMYK -depth 8", 1.0);
+    tiff("TIFF, RGB with alpha", "-alpha set -transparent blue", exact, shapes);
+    tiff("TIFF, planes apart", "-interlace Plane -compress LZW");
+    tiff("TIFF, tiled", "-define tiff:tile-geometry=64x64 -compress LZW");
+    tiff("TIFF, tiled JPEG", "-define tiff:tile-geometry=128x128 -compress JPEG", 1.0);
+    tiff("TIFF, one strip", "-define tiff:rows-per-strip=500 -compress Zip");
+    const char* orients[] = {"TopLeft", "TopRight", "BottomRight", "BottomLeft",
+                             "LeftTop", "RightTop", "RightBottom", "LeftBottom"};
+    for (int o = 1; o <= 8; ++o) {
+        tiff(qPrintable(QString("TIFF, orientation %1").arg(o)),
+             QString("-orient %1").arg(orients[o - 1]), exact, shapes);
+        tiff(qPrintable(QString("TIFF, tiled, orientation %1").arg(o)),
+             QString("-define tiff:tile-geometry=64x64 -orient %1").arg(orients[o - 1]), exact,
+             shapes);
+    }
+
+    // Icons and cursors written by hand: the largest image shows, the deepest of equal size.
+    const QByteArray small = magick({}, "bmp3:-", {}, "-size 16x16 xc:green");
+    const QByteArray large = magick({}, "bmp3:-");
+    const QByteArray middle = magick({}, "bmp3:-", {}, "-size 32x32 xc:yellow");
+    QTest::newRow("ICO, three images") << iconFile(1, {{{16, 16}, iconBitmap(small)},
+                                                       {{64, 48}, iconBitmap(large)},
+                                                       {{32, 32}, iconBitmap(middle)}})
+                                       << exact << large;
+    QTest::newRow("ICO, AND mask")
+        << iconFile(1, {{{64, 48}, iconBitmap(large, true)}}) << exact
+        << magick({}, "png32:-", {}, "-size 64x48 xc:none -fill blue -draw 'rectangle 0,24 63,47'");
+    QTest::newRow("ICO, 8 bits a pixel")
+        << iconFile(1, {{{64, 48}, iconBitmap(magick("-colors 16 -type Palette", "bmp3:-"))}})
+        << exact << magick({}, "png:-");
+    const QByteArray png = magick({}, "png24:-", {}, busy);
+    // 32-bit colours whose alpha is all 0, as older icons hold them: the mask alone tells what
+    // is transparent.
+    QByteArray noAlpha("BM", 2);
+    noAlpha += QByteArray(52, '\0');
+    putLe16(noAlpha, 14, 40);
+    putLe16(noAlpha, 18, 64);
+    putLe16(noAlpha, 22, 48);
+    putLe16(noAlpha, 26, 1);
+    putLe16(noAlpha, 28, 32);
+    for (int y = 0; y < 48; ++y) // bottom row first: blue, then red
+        noAlpha += QByteArray(y < 24 ? "\xFF\0\0\0" : "\0\0\xFF\0", 4).repeated(64);
+    QTest::newRow("ICO, 32 bits without alpha, AND mask")
+        << iconFile(1, {{{64, 48}, iconBitmap(noAlpha, true)}}) << exact
+        << magick({}, "png32:-", {}, "-size 64x48 xc:none -fill blue -draw 'rectangle 0,24 63,47'");
+    QTest::newRow("ICO holding a PNG")
+        << iconFile(1, {{{16, 16}, iconBitmap(small)}, {{0, 0}, png}}) << exact << png;
+    QTest::newRow("CUR") << iconFile(
+                                2, {{{32, 32}, iconBitmap(middle)}, {{64, 48}, iconBitmap(large)}})
+                         << exact << large;
+    QTest::newRow("DIB") << large.mid(14) << exact << large;
 }
 
 // Pictures that our own decoders read come out as the reference's whole-picture decode (Qt's, or
@@ -870,6 +1097,23 @@ void BadInputTest::largePicturesCostLittleMemory_data() {
                   "-seed 5 -size 480x270 plasma: -resize 3840x2160!");
     QTest::newRow("1-bit BMP of 2800 x 2800")
         << magick("-monochrome", "bmp3:-", {}, "-size 2800x2800 pattern:checkerboard");
+    QTest::newRow("TIFF of 5000 x 5000, LZW") << magick("-compress LZW", "tiff:-", {}, large);
+    QTest::newRow("TIFF of 5000 x 5000, tiled, Deflate")
+        << magick("-compress Zip -define tiff:tile-geometry=256x256", "tiff:-", {}, large);
+    QTest::newRow("1-bit TIFF of 5000 x 5000, fax group 4") << magick(
+        "-compress Group4", "tiff:-", {}, "-size 5000x5000 pattern:checkerboard -monochrome");
+    QString rects;
+    for (int i = 0; i < 5900; ++i)
+        rects += QString("<rect x=\"%1\" y=\"%2\" width=\"3\" height=\"3\" fill=\"#%3\"/>")
+                     .arg(i % 100)
+                     .arg(i / 100)
+                     .arg(i * 97 % 0xFFFFFF, 6, 16, QChar('0'));
+    QTest::newRow("SVG of 5900 rectangles") << svg({}, rects);
+    QTest::newRow("SVG with a filter over a huge region")
+        << svg("width=\"100000\" height=\"100000\"",
+               "<filter id=\"f\" x=\"-100\" y=\"-100\" width=\"200\" height=\"200\">"
+               "<feGaussianBlur stdDeviation=\"5000\"/><feMorphology radius=\"3000\"/></filter>"
+               "<rect width=\"100000\" height=\"100000\" fill=\"red\" filter=\"url(#f)\"/>");
     QTest::newRow("BMP with RLE8 of 5000 x 5000")
         << magick("-type Palette -compress RLE", "bmp3:-", {}, large);
     QTest::newRow("JPEG with FF 00 before a progressive frame of 14000 x 14000")

@@ -39,6 +39,9 @@ struct Header {
     std::uint32_t compression;
     std::array<std::uint32_t, 4> masks; // red, green, blue, alpha for bit fields
     std::array<QRgb, 256> palette;
+    // An icon's AND mask, rows as the colours' rows, a set bit transparent; null for a bitmap.
+    const unsigned char* mask = nullptr;
+    std::int64_t maskStride = 0;
 };
 
 // A colour channel given by a bit mask, as 0-255.
@@ -59,7 +62,13 @@ struct Channel {
     fail(damaged(Name));
 }
 
-void addRow(AreaScaler& into, const Header& h, int stored, const QRgb* row) {
+void addRow(AreaScaler& into, const Header& h, int stored, QRgb* row) {
+    if (h.mask) {
+        const unsigned char* bits = h.mask + stored * h.maskStride;
+        for (int x = 0; x < h.width; ++x)
+            if (bits[x / 8] & (0x80 >> (x % 8)))
+                row[x] = 0;
+    }
     if (!into.addRow(h.topDown ? stored : h.height - 1 - stored, row, h.width))
         unreadable();
 }
@@ -176,11 +185,19 @@ void decodeIndexed(Load& load, const Header& h, AreaScaler& into) {
         flush();
 }
 
-// The headers, bit masks and palette, from the bytes before the pixels; the stream is left at
-// the first pixel byte.
-Header readHeader(Load& load) {
+// The headers, bit masks and palette, from the bytes before the pixels (`fileHeader` bytes of
+// file header first: none for a bare info header); the stream is left at the first pixel byte.
+Header readHeader(Load& load, std::size_t fileHeader, std::span<const unsigned char> icon) {
     Stream& in = load.in;
-    const std::span<const unsigned char> head = in.head(MostBeforePixels);
+    const std::span<const unsigned char> whole = in.head(MostBeforePixels);
+    // Seen as a BMP file from its start: a bare header sits where the file header would end.
+    Buffer<unsigned char> headed(BudgetAllocator<unsigned char>(load.budget));
+    if (fileHeader == 0) {
+        headed.assign(FileHeaderBytes, 0);
+        headed.insert(headed.end(), whole.begin(), whole.end());
+    }
+    const std::span<const unsigned char> head =
+        fileHeader == 0 ? std::span<const unsigned char>(headed) : whole;
     const auto le16At = [&head](std::size_t at) {
         return at + 2 <= head.size() ? le16(&head[at]) : 0;
     };
@@ -211,6 +228,8 @@ Header readHeader(Load& load) {
         fail(sizeFault(0, 0));
     h.topDown = height < 0;
     height = height < 0 ? -height : height;
+    if (!icon.empty()) // the colours' rows, then the mask's
+        height /= 2;
     checkSize(width, height);
     h.width = int(width);
     h.height = int(height);
@@ -225,6 +244,28 @@ Header readHeader(Load& load) {
                                 : used == 0 ? std::size_t(1) << h.bits
                                             : std::min<std::size_t>(used, 256);
     const std::size_t entry = core ? 3 : 4;
+    if (fileHeader == 0) { // pixels right after the header, its bit masks and its colours
+        const bool masks = !core && h.headerSize == InfoHeaderBytes &&
+                           (h.compression == BitFields || h.compression == AlphaBitFields);
+        h.offset = FileHeaderBytes + h.headerSize +
+                   (masks ? (h.compression == BitFields ? 12 : 16) : 0) + colours * entry;
+        // An icon's 32-bit colours carry alpha, unless all of it is 0 (older icons: the mask
+        // alone tells what is transparent).
+        const auto anyAlpha = [&] {
+            const std::size_t from = std::size_t(h.offset) - FileHeaderBytes;
+            const std::size_t end =
+                std::min<std::size_t>(icon.size(), from + std::size_t(width * height * 4));
+            for (std::size_t i = from + 3; i < end; i += 4)
+                if (icon[i] != 0)
+                    return true;
+            return false;
+        };
+        if (!icon.empty() && h.bits == 32 && h.compression == Uncompressed && anyAlpha()) {
+            h.compression = BitFields;
+            h.masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
+            h.headerSize = std::max<std::uint32_t>(h.headerSize, 56);
+        }
+    }
     for (std::size_t i = 0; i < colours; ++i) {
         const std::size_t at = FileHeaderBytes + h.headerSize + i * entry;
         if (at + 3 <= head.size())
@@ -236,15 +277,22 @@ Header readHeader(Load& load) {
     if (h.compression == Uncompressed || h.compression == BitFields ||
         h.compression == AlphaBitFields)
         dataSize = paddedRowBytes(width, h.bits) * height;
-    if (h.offset + dataSize > in.sizeHint())
+    if (!icon.empty()) {
+        h.maskStride = paddedRowBytes(width, 1);
+        const std::int64_t mask = h.offset - std::int64_t(FileHeaderBytes) + dataSize;
+        if (mask + h.maskStride * height <= std::int64_t(icon.size()))
+            h.mask = icon.data() + mask; // an icon without its mask is opaque
+    }
+    const std::int64_t skip = h.offset - std::int64_t(FileHeaderBytes - fileHeader);
+    if (skip + dataSize > in.sizeHint())
         fail(cutShort(Name));
-    if (!in.skip(h.offset))
+    if (!in.skip(skip))
         fail(cutShort(Name));
     return h;
 }
 
-QImage readBmp(Load& load) {
-    const Header h = readHeader(load);
+QImage decode(Load& load, std::size_t fileHeader, std::span<const unsigned char> icon) {
+    const Header h = readHeader(load, fileHeader, icon);
     const bool indexed =
         (h.compression == Uncompressed && (h.bits == 1 || h.bits == 4 || h.bits == 8)) ||
         (h.compression == Rle8 && h.bits == 8) || (h.compression == Rle4 && h.bits == 4);
@@ -262,8 +310,28 @@ QImage readBmp(Load& load) {
     return into.take();
 }
 
+QImage readBmp(Load& load) {
+    return decode(load, FileHeaderBytes, {});
+}
+
+// A bare info header: of a size Windows writes, one plane, a depth bitmaps have.
+bool sniffDib(std::span<const unsigned char> head) {
+    if (head.size() < InfoHeaderBytes)
+        return false;
+    const std::uint32_t size = le32(&head[0]);
+    const std::uint32_t bits = le16(&head[14]);
+    return (size == InfoHeaderBytes || size == 108 || size == 124) && le16(&head[12]) == 1 &&
+           (bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32) &&
+           le32(&head[16]) <= AlphaBitFields;
+}
+
 } // namespace
 
+QImage readDib(Load& load, std::span<const unsigned char> icon) {
+    return decode(load, 0, icon);
+}
+
 const PictureFormat BmpFormat{"BMP", [](auto head) { return startsWith(head, "BM"); }, readBmp};
+const PictureFormat DibFormat{"BMP", sniffDib, [](Load& load) { return readDib(load); }};
 
 } // namespace rt::pictures

@@ -36,10 +36,18 @@ extern const PictureFormat PngFormat;
 extern const PictureFormat JpegFormat;
 extern const PictureFormat GifFormat;
 extern const PictureFormat BmpFormat;
+extern const PictureFormat TiffFormat;
+extern const PictureFormat IcoFormat;
+extern const PictureFormat SvgFormat;
+extern const PictureFormat DibFormat;
+
+// A bitmap without its file header, the stream at its info header: a .dib file, or the image of
+// an icon held in `icon` (its height doubled, its AND mask after the colours as transparency).
+QImage readDib(Load& load, std::span<const unsigned char> icon = {});
 
 // The row whose sniff takes `head`, or null.
 const PictureFormat* formatOf(std::span<const unsigned char> head);
-// "a PNG, JPEG, GIF or BMP": the formats read, for the report on any other file.
+// "a PNG, JPEG, GIF, BMP, ... or SVG": the formats read, for the report on any other file.
 std::string formatsRead();
 
 // Whether `head` starts with `magic`.

@@ -31,6 +31,19 @@ constexpr std::size_t MinJpegShare = std::size_t(14) << 20;
 // means (a 4:2:0 picture of about 5.5 million pixels).
 constexpr std::int64_t MaxCoefficientBytes = 16 * 1024 * 1024;
 
+// A drawing's text, once inflated from a .svgz: no real drawing shown in a window is this long.
+constexpr std::size_t MaxSvgBytes = std::size_t(8) << 20;
+// librsvg takes about 2 KB and 20 to 90 microseconds for each element it draws (a drawing of 99000
+// small rectangles: 190 MB and 9 s in rsvg-convert), and its libraries 6 MB more once loaded: this
+// many keep a drawing within +20 MB and about half a second. Counted with every `use` drawn out.
+constexpr std::size_t MaxSvgElements = 6'000;
+// What librsvg's tree takes for an element, charged since it allocates from the C heap.
+constexpr std::size_t SvgElementBytes = 2048;
+// libxml2 stops deeper documents itself; we stop them before librsvg sees them.
+constexpr std::size_t MaxSvgNesting = 256;
+// A TIFF's rows are converted to colours this many bytes at a time at most.
+constexpr std::size_t MaxTiffBandBytes = std::size_t(8) << 20;
+
 // When the last game showed the same path, a file up to this size is read ahead and kept while
 // its bytes' hash is checked against that picture's, so that it is read once whatever the hash
 // says; a larger one is hashed without being kept, and read again only when it has changed.

@@ -18,6 +18,7 @@ enum class FaultKind {
     CannotRead,  // the file could not be read to its end
     Empty,       // the file holds no byte
     NotAPicture, // no format the library reads
+    NotShown,    // a picture of a kind the library knows but does not decode (PSD, PDF...)
     CutShort,    // the data ends before the picture does
     Damaged,     // the data cannot be decoded
     TooLarge,    // more pixels than are decoded, or more memory than a load may take
