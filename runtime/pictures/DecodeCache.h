@@ -20,14 +20,17 @@ public:
     bool has(const std::string& path, QSize shown) const {
         return m_image && m_path == path && m_shown == shown;
     }
-    std::shared_ptr<const QImage> find(const std::string& path, QSize shown,
+    // Bytes are known by the hash of their start (see Stream::headHash) and of them all.
+    bool headMatches(std::uint64_t headHash) const { return m_image && m_headHash == headHash; }
+    std::shared_ptr<const QImage> find(const std::string& path, QSize shown, std::uint64_t headHash,
                                        std::uint64_t hash) const {
-        return has(path, shown) && m_hash == hash ? m_image : nullptr;
+        return has(path, shown) && headMatches(headHash) && m_hash == hash ? m_image : nullptr;
     }
-    void remember(const std::string& path, QSize shown, std::uint64_t hash,
+    void remember(const std::string& path, QSize shown, std::uint64_t headHash, std::uint64_t hash,
                   std::shared_ptr<const QImage> image) {
         m_path = path;
         m_shown = shown;
+        m_headHash = headHash;
         m_hash = hash;
         m_image = std::move(image);
     }
@@ -36,6 +39,7 @@ public:
 private:
     std::string m_path;
     QSize m_shown;
+    std::uint64_t m_headHash = 0;
     std::uint64_t m_hash = 0;
     std::shared_ptr<const QImage> m_image;
 };

@@ -39,27 +39,31 @@ Decoded decodeStream(Stream& in, Budget& budget, QSize shown) {
 }
 
 // The file open at fd, unless its bytes are those of the picture decoded last at this path and
-// size. A small file is read ahead and kept while its hash is checked, so that it is read once
-// whatever the answer; a large one is hashed on its way past, and only when it has changed read
-// again to be decoded.
+// size. Its start is read ahead and kept while the start's hash is checked, so that a file
+// changed there (as a save changes it) is decoded from what was read: read once. A file whose
+// start is unchanged is hashed to its end on its way past, and read again only when it changed
+// beyond its start.
 Decoded decodeOpen(int fd, std::int64_t size, const std::string& path, QSize shown,
                    DecodeCache& cache) {
     Budget budget(LoadBudget);
     try {
         Stream in(fd, budget, size);
         if (cache.has(path, shown)) {
-            const bool whole = std::size_t(size) <= MaxCheckedAhead ? in.prefetch(MaxCheckedAhead)
-                                                                    : (in.drain(), true);
-            if (auto known = whole ? cache.find(path, shown, in.hash()) : nullptr)
-                return {known, {}};
-            if (std::size_t(size) > MaxCheckedAhead)
-                in.rewind();
+            const bool whole = in.prefetch(Stream::HeadHashBytes);
+            if (cache.headMatches(in.headHash())) {
+                if (!whole)
+                    in.drain();
+                if (auto known = cache.find(path, shown, in.headHash(), in.hash()))
+                    return {known, {}};
+                if (!whole)
+                    in.rewind();
+            }
         }
         cache.forget();
         Decoded decoded = decodeStream(in, budget, shown);
         if (decoded.picture) {
             in.drain(); // the hash is the whole file's
-            cache.remember(path, shown, in.hash(), decoded.picture);
+            cache.remember(path, shown, in.headHash(), in.hash(), decoded.picture);
         }
         return decoded;
     } catch (const Fault& fault) {

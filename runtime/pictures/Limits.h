@@ -44,9 +44,4 @@ constexpr std::size_t MaxSvgNesting = 256;
 // A TIFF's rows are converted to colours this many bytes at a time at most.
 constexpr std::size_t MaxTiffBandBytes = std::size_t(8) << 20;
 
-// When the last game showed the same path, a file up to this size is read ahead and kept while
-// its bytes' hash is checked against that picture's, so that it is read once whatever the hash
-// says; a larger one is hashed without being kept, and read again only when it has changed.
-constexpr std::size_t MaxCheckedAhead = std::size_t(16) << 20;
-
 } // namespace rt::pictures

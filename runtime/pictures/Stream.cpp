@@ -37,11 +37,25 @@ Stream::Stream(std::span<const unsigned char> bytes, Budget& budget)
 }
 
 void Stream::hashed(const unsigned char* bytes, std::size_t count) {
+    const std::int64_t head = std::int64_t(HeadHashBytes);
+    if (m_hashed < head && m_hashed + std::int64_t(count) >= head) {
+        const std::size_t first = std::size_t(head - m_hashed);
+        XXH3_64bits_update(&m_hash, bytes, first);
+        m_headHash = XXH3_64bits_digest(&m_hash);
+        bytes += first;
+        count -= first;
+        m_hashed = head;
+    }
     XXH3_64bits_update(&m_hash, bytes, count);
+    m_hashed += std::int64_t(count);
 }
 
 std::uint64_t Stream::hash() const {
     return XXH3_64bits_digest(&m_hash);
+}
+
+std::uint64_t Stream::headHash() const {
+    return m_hashed >= std::int64_t(HeadHashBytes) ? m_headHash : hash();
 }
 
 std::size_t Stream::fromFile(unsigned char* into, std::size_t count) {
@@ -177,6 +191,7 @@ void Stream::rewind() {
         return;
     }
     XXH3_64bits_reset(&m_hash);
+    m_hashed = 0;
     m_position = 0;
     m_ended = false;
     if (m_buffer.size() != 2 * ChunkSize)

@@ -65,6 +65,9 @@ public:
     void rewind();
     // The hash of every byte read so far.
     std::uint64_t hash() const;
+    // The hash of the file's first HeadHashBytes, or of all of it when it is shorter (once read).
+    std::uint64_t headHash() const;
+    static constexpr std::size_t HeadHashBytes = std::size_t(1) << 20;
 
 private:
     bool refill();
@@ -82,6 +85,8 @@ private:
     const unsigned char* m_end = nullptr;
     std::span<const unsigned char> m_memory; // the bytes left, for a stream over memory
     XXH3_state_t m_hash;
+    std::int64_t m_hashed = 0; // bytes hashed
+    std::uint64_t m_headHash = 0;
 };
 
 } // namespace rt::pictures
