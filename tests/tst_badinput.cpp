@@ -1138,6 +1138,11 @@ void BadInputTest::largePicturesCostLittleMemory() {
     g.writeFile("set1.png", content);
     const Run run = runProgram(g.path("."), false, 30, true);
     QVERIFY2(run.signal == SIGKILL, qPrintable("the game ended: " + run.stderrText));
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer pads and holds back the C libraries' many small blocks (librsvg's tree,
+    // libtiff's strips): their memory is measured in the plain build.
+    QSKIP("shown; the peak is measured without the sanitizers");
+#endif
     QVERIFY2(
         run.peakKB < normalPeakKB() + 20 * 1024,
         qPrintable(QString("peak %1 kB, a normal game %2 kB").arg(run.peakKB).arg(normalPeakKB())));
