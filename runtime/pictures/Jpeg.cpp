@@ -94,6 +94,9 @@ QImage readJpeg(Load& load) {
     Decompress d;
     ErrorManager errors;
     std::optional<AreaScaler> into;
+    // Made before setjmp, as all that owns memory here: libjpeg's jump back skips what is made
+    // after it (found by fuzzing: a header libjpeg refused left the file's bytes behind).
+    std::optional<Snapshot> snapshot;
     Buffer<QRgb> row(BudgetAllocator<QRgb>(load.budget));
     Buffer<JSAMPLE> cmyk(BudgetAllocator<JSAMPLE>(load.budget));
     jpeg_decompress_struct& c = d.cinfo;
@@ -111,7 +114,7 @@ QImage readJpeg(Load& load) {
     jpeg_create_decompress(&c);
     // libjpeg-turbo has no backing store: a picture needing more fails with an error.
     c.mem->max_memory_to_use = long(load.budget.left());
-    const Snapshot bytes(load.in.rest());
+    const Snapshot& bytes = snapshot.emplace(load.in.rest());
     jpeg_mem_src(&c, bytes.data(), static_cast<unsigned long>(bytes.size()));
     jpeg_save_markers(&c, JPEG_APP0 + 1, 0xFFFF);
     if (jpeg_read_header(&c, TRUE) != JPEG_HEADER_OK)
