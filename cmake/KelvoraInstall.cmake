@@ -158,17 +158,21 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KELVORA_PACKAGE_MAINTAINER}")
 # What no linker sees: the squares and messages need a font with Japanese glyphs. The X11
 # platform plugin is a plugin too, but Debian 12 ships it in libqt6gui6, which the program links
-# anyway; pictures are decoded by our own library over libpng and libjpeg-turbo.
+# anyway; pictures are decoded by our own library over libpng and libjpeg-turbo, and the newer
+# formats' codecs are opened by their sonames when a picture first needs one (so that they cost
+# no start): libwebp for WebP, libjxl for JPEG XL, libde265 for HEIC, dav1d for AVIF.
 set(kelvora_font_depends "fonts-ipafont-gothic | fonts-noto-cjk")
+set(kelvora_codec_depends
+    "libwebp7 (>= 1.2.4), libjxl0.7 (>= 0.7.0), libde265-0 (>= 1.0.11), libdav1d6 (>= 1.0.0)")
 find_program(KELVORA_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(KELVORA_DPKG_SHLIBDEPS)
   # Adds the linked libraries (Qt Widgets, Gui, Core, libpng, libjpeg, libc, libstdc++) with
   # their versions.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${kelvora_font_depends}")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${kelvora_codec_depends}, ${kelvora_font_depends}")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), libpng16-16, libjpeg62-turbo, ${kelvora_font_depends}")
+      "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), libpng16-16, libjpeg62-turbo, ${kelvora_codec_depends}, ${kelvora_font_depends}")
 endif()
 set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/KelvoraCPackOptions.cmake")
 include(CPack)

@@ -5,7 +5,8 @@
 // JPEGs large enough to be shown from their blocks' means; hostile JPEGs written by hand (bytes
 // FF 00 before a large frame, a baseline scan of fewer components than its frame, a scan before
 // any frame, a DC scan of 255 components), a GIF of 12-bit minimum code size and a JPEG turned
-// by its EXIF orientation.
+// by its EXIF orientation. The seeds of the newer formats (WebP, HEIC, AVIF, JPEG XL) are made by
+// their own encoders in scripts/fuzz.sh as it runs.
 #include <QBuffer>
 #include <QByteArray>
 #include <QCoreApplication>

@@ -5,10 +5,8 @@ namespace rt::pictures {
 namespace {
 
 const PictureFormat* const Table[] = {
-    &PngFormat,
-    &JpegFormat,
-    &GifFormat,
-    &BmpFormat,
+    &PngFormat,  &JpegFormat, &GifFormat,  &BmpFormat,
+    &WebpFormat, &HeifFormat, &AvifFormat, &JxlFormat,
 };
 
 } // namespace

@@ -36,10 +36,15 @@ extern const PictureFormat PngFormat;
 extern const PictureFormat JpegFormat;
 extern const PictureFormat GifFormat;
 extern const PictureFormat BmpFormat;
+extern const PictureFormat WebpFormat;
+extern const PictureFormat HeifFormat;
+extern const PictureFormat AvifFormat;
+extern const PictureFormat JxlFormat;
 
 // The row whose sniff takes `head`, or null.
 const PictureFormat* formatOf(std::span<const unsigned char> head);
-// "a PNG, JPEG, GIF or BMP": the formats read, for the report on any other file.
+// "a PNG, JPEG, GIF, BMP, WebP, HEIF, AVIF or JPEG XL": the formats read, for the report on any
+// other file.
 std::string formatsRead();
 
 // Whether `head` starts with `magic`.

@@ -27,6 +27,12 @@ constexpr int MaxJpegScans = 100;
 // means (a 4:2:0 picture of about 5.5 million pixels).
 constexpr std::int64_t MaxCoefficientBytes = 16 * 1024 * 1024;
 
+// A HEIF grid has its tiles decoded one by one; a photo of the largest picture shown, in the
+// 512 x 512 tiles phones use, has 3481.
+constexpr int MaxHeifTiles = 4096;
+// Tiles decoded side by side, as libheif does: each costs a tile's decoder.
+constexpr unsigned MaxHeifWorkers = 4;
+
 // A file up to this size is read ahead whole before decoding when the last game showed the same
 // path, so that unchanged bytes are known by their hash and not decoded again.
 constexpr std::size_t MaxCheckedAhead = std::size_t(16) << 20;
