@@ -8,7 +8,8 @@
 // by its EXIF orientation; JPEGs that make libjpeg hold every coefficient, many empty scans,
 // a restart marker due after every block, and APP1 segments before the picture; a drawing (SVG,
 // gzipped SVGZ, one of a billion references), a TIFF (as Qt writes it, and a tiled one by hand),
-// an icon, a cursor and a bare DIB.
+// an icon, a cursor and a bare DIB. The seeds of WebP, HEIC, AVIF and JPEG XL are made by their
+// own encoders in scripts/fuzz.sh as it runs.
 #include "HostileFiles.h"
 
 #include <QBuffer>

@@ -45,7 +45,8 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Section)" = games ] || fail "Section is $(field Section)"
 depends="$(field Depends)"
 echo "check-package: Depends: $depends"
-for need in libqt6widgets6 libqt6gui6 libqt6core6 "fonts-ipafont-gothic | fonts-noto-cjk"; do
+for need in libqt6widgets6 libqt6gui6 libqt6core6 libwebp7 libjxl0.7 libde265-0 libdav1d6 \
+    "fonts-ipafont-gothic | fonts-noto-cjk"; do
     [[ "$depends" == *"$need"* ]] || fail "Depends lacks $need"
 done
 contents="$(dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|')"

@@ -11,6 +11,7 @@ packages=(
   xvfb xauth x11-utils x11-apps xdotool imagemagick libjpeg-turbo-progs libimage-exiftool-perl
   libgif-dev python3-pil
   librsvg2-dev librsvg2-bin libtiff-dev libtiff-tools zlib1g-dev
+  libwebp-dev libjxl-dev libde265-dev libdav1d-dev webp libheif-examples libavif-bin libjxl-tools
   desktop-file-utils appstream dpkg-dev lintian man-db groff-base
   dbus at-spi2-core python3-gi gir1.2-atspi-2.0
   openbox xfwm4 metacity mutter kwin-x11 kwin-style-breeze fluxbox i3

@@ -24,10 +24,12 @@ private:
     std::shared_ptr<const QImage> m_image;
 };
 
-// The picture in a PNG, JPEG, GIF or BMP file. The image control that takes it reads the file,
-// at the control's own size, so that no picture is decoded larger than it is shown; a file that
-// cannot be shown (not a regular file, another format, cut short, beyond the limits) is a
-// run-time error there, naming the file and the cause. An empty path gives an empty picture.
+// The picture in a file of any format the picture library reads (PNG, JPEG, GIF, BMP, WebP,
+// HEIF, AVIF, JPEG XL, TIFF, ICO, SVG...). The image control
+// that takes it reads the file, at the control's own size, so that no picture is decoded larger
+// than it is shown; a file that cannot be shown (not a regular file, another format, cut short,
+// beyond the limits) is a run-time error there, naming the file and the cause. An empty path gives
+// an empty picture.
 Picture LoadPicture(const std::string& path);
 
 } // namespace rt

@@ -1,6 +1,7 @@
 // The memory one picture load may hold, and the allocator that charges every decoder buffer to it.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -13,6 +14,8 @@ struct OverBudget : std::bad_alloc {
     const char* what() const noexcept override { return "picture over budget"; }
 };
 
+// Taken from and given back to by any thread: a HEIF's tiles are decoded side by side, and
+// libjxl and dav1d allocate from their own threads.
 class Budget {
 public:
     explicit Budget(std::size_t limit)
@@ -21,22 +24,29 @@ public:
     Budget& operator=(const Budget&) = delete;
 
     bool tryTake(std::size_t bytes) {
-        if (bytes > m_limit - m_used)
-            return false;
-        m_used += bytes;
+        std::size_t used = m_used.load(std::memory_order_relaxed);
+        do {
+            if (bytes > m_limit - used)
+                return false;
+        } while (!m_used.compare_exchange_weak(used, used + bytes, std::memory_order_relaxed));
         return true;
     }
     void take(std::size_t bytes) {
         if (!tryTake(bytes))
             throw OverBudget();
     }
-    void give(std::size_t bytes) { m_used -= bytes < m_used ? bytes : m_used; }
-    std::size_t left() const { return m_limit - m_used; }
+    void give(std::size_t bytes) {
+        std::size_t used = m_used.load(std::memory_order_relaxed);
+        while (!m_used.compare_exchange_weak(used, used - (bytes < used ? bytes : used),
+                                             std::memory_order_relaxed)) {
+        }
+    }
+    std::size_t left() const { return m_limit - m_used.load(std::memory_order_relaxed); }
     std::size_t limit() const { return m_limit; }
 
 private:
     std::size_t m_limit;
-    std::size_t m_used = 0;
+    std::atomic<std::size_t> m_used = 0;
 };
 
 template <class T> class BudgetAllocator {

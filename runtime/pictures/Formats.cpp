@@ -11,7 +11,8 @@ namespace {
 using namespace std::literals;
 
 const PictureFormat* const Table[] = {
-    &PngFormat, &JpegFormat, &GifFormat, &BmpFormat, &TiffFormat, &IcoFormat, &SvgFormat,
+    &PngFormat,  &JpegFormat, &GifFormat,  &BmpFormat, &WebpFormat, &HeifFormat,
+    &AvifFormat, &JxlFormat,  &TiffFormat, &IcoFormat, &SvgFormat,
     &DibFormat, // a bare info header: the weakest test, tried last
 };
 

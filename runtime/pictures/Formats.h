@@ -36,6 +36,10 @@ extern const PictureFormat PngFormat;
 extern const PictureFormat JpegFormat;
 extern const PictureFormat GifFormat;
 extern const PictureFormat BmpFormat;
+extern const PictureFormat WebpFormat;
+extern const PictureFormat HeifFormat;
+extern const PictureFormat AvifFormat;
+extern const PictureFormat JxlFormat;
 extern const PictureFormat TiffFormat;
 extern const PictureFormat IcoFormat;
 extern const PictureFormat SvgFormat;
@@ -47,7 +51,7 @@ QImage readDib(Load& load, std::span<const unsigned char> icon = {});
 
 // The row whose sniff takes `head`, or null.
 const PictureFormat* formatOf(std::span<const unsigned char> head);
-// "a PNG, JPEG, GIF, BMP, ... or SVG": the formats read, for the report on any other file.
+// "a PNG, JPEG, GIF, BMP, WebP, ... or SVG": the formats read, for the report on any other file.
 std::string formatsRead();
 
 // Whether `head` starts with `magic`.

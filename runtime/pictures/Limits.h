@@ -44,4 +44,10 @@ constexpr std::size_t MaxSvgNesting = 256;
 // A TIFF's rows are converted to colours this many bytes at a time at most.
 constexpr std::size_t MaxTiffBandBytes = std::size_t(8) << 20;
 
+// A HEIF grid has its tiles decoded one by one; a photo of the largest picture shown, in the
+// 512 x 512 tiles phones use, has 3481.
+constexpr int MaxHeifTiles = 4096;
+// Tiles decoded side by side, as libheif does: each costs a tile's decoder.
+constexpr unsigned MaxHeifWorkers = 4;
+
 } // namespace rt::pictures

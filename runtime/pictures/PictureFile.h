@@ -22,7 +22,8 @@ enum class FaultKind {
     CutShort,    // the data ends before the picture does
     Damaged,     // the data cannot be decoded
     TooLarge,    // more pixels than are decoded, or more memory than a load may take
-    TooComplex,  // more work than any real picture asks for (a JPEG's scans)
+    TooComplex,  // more work than any real picture asks for (a JPEG's scans, a HEIF's tiles)
+    Unsupported, // a kind of picture not shown (a HEIF overlay), or its codec is not installed
 };
 
 struct Fault {
