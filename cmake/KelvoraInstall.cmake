@@ -158,22 +158,23 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KELVORA_PACKAGE_MAINTAINER}")
 # What no linker sees: the squares and messages need a font with Japanese glyphs. The X11
 # platform plugin is a plugin too, but Debian 12 ships it in libqt6gui6, which the program links
-# anyway; pictures are decoded by our own library over libpng, libjpeg-turbo, libxxhash,
-# librsvg, libtiff and zlib, and the newer formats' codecs are opened by their sonames when a
-# picture first needs one (so that they cost no start): libwebp for WebP, libjxl for JPEG XL,
-# libde265 for HEIC, dav1d for AVIF.
+# anyway; pictures are decoded by our own library over libpng, libjpeg-turbo, libxxhash and
+# zlib, and the newer formats' libraries are opened by their sonames when a picture first needs
+# one (so that they cost no start): libwebp for WebP, libjxl for JPEG XL, libde265 for HEIC,
+# dav1d for AVIF, librsvg for SVG, libtiff for TIFF.
 set(kelvora_font_depends "fonts-ipafont-gothic | fonts-noto-cjk")
 set(kelvora_codec_depends
-    "libwebp7 (>= 1.2.4), libjxl0.7 (>= 0.7.0), libde265-0 (>= 1.0.11), libdav1d6 (>= 1.0.0)")
+    "libwebp7 (>= 1.2.4), libjxl0.7 (>= 0.7.0), libde265-0 (>= 1.0.11), libdav1d6 (>= 1.0.0), \
+librsvg2-2 (>= 2.52), libtiff6 (>= 4.5)")
 find_program(KELVORA_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(KELVORA_DPKG_SHLIBDEPS)
-  # Adds the linked libraries (Qt Widgets, Gui, Core, libpng, libjpeg, libxxhash, librsvg,
-  # zlib, GLib, cairo, libc, libstdc++) with their versions.
+  # Adds the linked libraries (Qt Widgets, Gui, Core, libpng, libjpeg, libxxhash, zlib, libc,
+  # libstdc++) with their versions; those opened at run time are named above.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "${kelvora_codec_depends}, ${kelvora_font_depends}")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), libpng16-16, libjpeg62-turbo, libxxhash0, librsvg2-2 (>= 2.52), libtiff6 (>= 4.5), zlib1g, libglib2.0-0, libcairo2, ${kelvora_codec_depends}, ${kelvora_font_depends}")
+      "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), libpng16-16, libjpeg62-turbo, libxxhash0, zlib1g, ${kelvora_codec_depends}, ${kelvora_font_depends}")
 endif()
 set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/KelvoraCPackOptions.cmake")
 include(CPack)

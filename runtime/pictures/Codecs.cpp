@@ -68,6 +68,18 @@ const Dav1dLibrary* dav1dLibrary() {
     return library;
 }
 
+const RsvgLibrary* rsvgLibrary() {
+    static const RsvgLibrary* library =
+        KELVORA_OPEN(RsvgLibrary, "librsvg-2.so.2", KELVORA_RSVG_FUNCTIONS);
+    return library;
+}
+
+const TiffLibrary* tiffLibrary() {
+    static const TiffLibrary* library =
+        KELVORA_OPEN(TiffLibrary, "libtiff.so.6", KELVORA_TIFF_FUNCTIONS);
+    return library;
+}
+
 void codecMissing(const char* format, const char* soname, const char* package) {
     fail(FaultKind::Unsupported, std::string("cannot be shown (the ") + format + " library " +
                                      soname + " is not installed: Debian package " + package + ")");

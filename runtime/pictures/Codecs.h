@@ -1,12 +1,19 @@
-// The codec libraries of the newer formats (libwebp, libjxl, libde265 for HEVC, dav1d for AV1),
-// opened when a picture first needs one: linked into the program, they cost every start of the
-// game about 10 ms of loading, for pictures most games never show.
+// The libraries of the newer formats (libwebp, libjxl, libde265 for HEVC, dav1d for AV1, librsvg
+// for SVG with the cairo and GLib it draws with, libtiff), opened when a picture first needs one:
+// linked into the program, they cost every start of the game loading time and memory (librsvg
+// and libtiff alone 5 MB), for pictures most games never show.
 #pragma once
 
 #include <dav1d/dav1d.h>
 #include <jxl/decode.h>
 #include <jxl/thread_parallel_runner.h>
 #include <libde265/de265.h>
+// GLib names a struct member `signals`, which Qt's headers define as a keyword.
+#pragma push_macro("signals")
+#undef signals
+#include <librsvg/rsvg.h>
+#pragma pop_macro("signals")
+#include <tiffio.h>
 #include <webp/decode.h>
 
 namespace rt::pictures {
@@ -88,6 +95,47 @@ struct Dav1dLibrary {
     KELVORA_DAV1D_FUNCTIONS(KELVORA_CODEC_FUNCTION)
 };
 
+#define KELVORA_RSVG_FUNCTIONS(F)                                                                  \
+    F(g_memory_input_stream_new_from_data)                                                         \
+    F(g_object_unref)                                                                              \
+    F(g_clear_error)                                                                               \
+    F(rsvg_handle_new_from_stream_sync)                                                            \
+    F(rsvg_handle_set_dpi)                                                                         \
+    F(rsvg_handle_get_intrinsic_size_in_pixels)                                                    \
+    F(rsvg_handle_get_intrinsic_dimensions)                                                        \
+    F(rsvg_handle_render_document)                                                                 \
+    F(cairo_image_surface_create_for_data)                                                         \
+    F(cairo_create)                                                                                \
+    F(cairo_scale)                                                                                 \
+    F(cairo_status)                                                                                \
+    F(cairo_destroy)                                                                               \
+    F(cairo_surface_finish)                                                                        \
+    F(cairo_surface_destroy)
+struct RsvgLibrary {
+    KELVORA_RSVG_FUNCTIONS(KELVORA_CODEC_FUNCTION)
+};
+
+#define KELVORA_TIFF_FUNCTIONS(F)                                                                  \
+    F(TIFFClientOpenExt)                                                                           \
+    F(TIFFClose)                                                                                   \
+    F(TIFFGetField)                                                                                \
+    F(TIFFGetFieldDefaulted)                                                                       \
+    F(TIFFIsTiled)                                                                                 \
+    F(TIFFStripSize64)                                                                             \
+    F(TIFFTileSize64)                                                                              \
+    F(TIFFOpenOptionsAlloc)                                                                        \
+    F(TIFFOpenOptionsFree)                                                                         \
+    F(TIFFOpenOptionsSetErrorHandlerExtR)                                                          \
+    F(TIFFOpenOptionsSetWarningHandlerExtR)                                                        \
+    F(TIFFOpenOptionsSetMaxSingleMemAlloc)                                                         \
+    F(TIFFRGBAImageOK)                                                                             \
+    F(TIFFRGBAImageBegin)                                                                          \
+    F(TIFFRGBAImageGet)                                                                            \
+    F(TIFFRGBAImageEnd)
+struct TiffLibrary {
+    KELVORA_TIFF_FUNCTIONS(KELVORA_CODEC_FUNCTION)
+};
+
 #undef KELVORA_CODEC_FUNCTION
 
 // Each library opened once, at its first call; null when it is not installed. The report of a
@@ -97,6 +145,8 @@ const JxlLibrary* jxlLibrary();
 const JxlThreadsLibrary* jxlThreadsLibrary(); // the same package as libjxl
 const De265Library* de265Library();
 const Dav1dLibrary* dav1dLibrary();
+const RsvgLibrary* rsvgLibrary(); // GLib's and cairo's functions found through it
+const TiffLibrary* tiffLibrary();
 
 // The fault of a picture whose codec library is missing: "its library ... is not installed".
 [[noreturn]] void codecMissing(const char* format, const char* soname, const char* package);

@@ -34,9 +34,10 @@ constexpr std::int64_t MaxCoefficientBytes = 16 * 1024 * 1024;
 // A drawing's text, once inflated from a .svgz: no real drawing shown in a window is this long.
 constexpr std::size_t MaxSvgBytes = std::size_t(8) << 20;
 // librsvg takes about 2 KB and 20 to 90 microseconds for each element it draws (a drawing of 99000
-// small rectangles: 190 MB and 9 s in rsvg-convert), and its libraries 6 MB more once loaded: this
-// many keep a drawing within +20 MB and about half a second. Counted with every `use` drawn out.
-constexpr std::size_t MaxSvgElements = 6'000;
+// small rectangles: 190 MB and 9 s in rsvg-convert), and its libraries 6 MB more when the first
+// drawing loads them: this many keep a drawing within +20 MB of a game and about half a second.
+// Counted with every `use` drawn out.
+constexpr std::size_t MaxSvgElements = 4'000;
 // What librsvg's tree takes for an element, charged since it allocates from the C heap.
 constexpr std::size_t SvgElementBytes = 2048;
 // libxml2 stops deeper documents itself; we stop them before librsvg sees them.

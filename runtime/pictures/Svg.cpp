@@ -1,14 +1,10 @@
 // SVG and gzipped SVG drawings: librsvg draws the file's own bytes (no base file, so nothing it
 // names beside it is opened) straight at the shown size, stretched to fill it. A .svgz is
 // inflated here, within a cap, before librsvg sees it.
+#include "Codecs.h"
 #include "Formats.h"
 #include "Limits.h"
 
-// GLib names a struct member `signals`, which Qt's headers define as a keyword.
-#pragma push_macro("signals")
-#undef signals
-#include <librsvg/rsvg.h>
-#pragma pop_macro("signals")
 #include <zlib.h>
 
 #include <cmath>
@@ -189,11 +185,18 @@ bool hasSvgElement(std::span<const unsigned char> text) {
     return s.find("<svg") != std::string_view::npos || s.find(":svg") != std::string_view::npos;
 }
 
+// librsvg, opened by the first drawing (readSvg checks that it is there).
+const RsvgLibrary& svg() {
+    return *rsvgLibrary();
+}
+
 template <class T> struct Unref {
-    void operator()(T* p) const { g_object_unref(p); }
+    void operator()(T* p) const { svg().g_object_unref(p); }
 };
 
 QImage readSvg(Load& load) {
+    if (!rsvgLibrary())
+        codecMissing("SVG", "librsvg-2.so.2", "librsvg2-2");
     Buffer<unsigned char> file = load.in.rest();
     if (isGzip(file))
         file = inflated(load, file);
@@ -210,27 +213,27 @@ QImage readSvg(Load& load) {
     load.budget.take(elements * SvgElementBytes);
 
     std::unique_ptr<GInputStream, Unref<GInputStream>> stream(
-        g_memory_input_stream_new_from_data(file.data(), gssize(file.size()), nullptr));
+        svg().g_memory_input_stream_new_from_data(file.data(), gssize(file.size()), nullptr));
     GError* error = nullptr;
-    std::unique_ptr<RsvgHandle, Unref<RsvgHandle>> handle(rsvg_handle_new_from_stream_sync(
+    std::unique_ptr<RsvgHandle, Unref<RsvgHandle>> handle(svg().rsvg_handle_new_from_stream_sync(
         stream.get(), nullptr, RSVG_HANDLE_FLAGS_NONE, nullptr, &error));
     if (!handle) {
         const std::string why = error && error->message ? error->message : "";
-        g_clear_error(&error);
+        svg().g_clear_error(&error);
         if (why.find("limit") != std::string::npos)
             fail(FaultKind::TooComplex, "is too complex (" + why + ")");
         fail(damaged(Name));
     }
-    rsvg_handle_set_dpi(handle.get(), 96);
+    svg().rsvg_handle_set_dpi(handle.get(), 96);
 
     // Its own size in pixels; else its view box; else whatever it is shown at.
     double width = 0, height = 0;
-    if (!rsvg_handle_get_intrinsic_size_in_pixels(handle.get(), &width, &height)) {
+    if (!svg().rsvg_handle_get_intrinsic_size_in_pixels(handle.get(), &width, &height)) {
         gboolean hasWidth = false, hasHeight = false, hasViewBox = false;
         RsvgLength w{}, h{};
         RsvgRectangle box{};
-        rsvg_handle_get_intrinsic_dimensions(handle.get(), &hasWidth, &w, &hasHeight, &h,
-                                             &hasViewBox, &box);
+        svg().rsvg_handle_get_intrinsic_dimensions(handle.get(), &hasWidth, &w, &hasHeight, &h,
+                                                   &hasViewBox, &box);
         if (hasViewBox)
             width = box.width, height = box.height;
     }
@@ -252,18 +255,18 @@ QImage readSvg(Load& load) {
         throw OverBudget();
     image.fill(0);
     cairo_surface_t* surface =
-        cairo_image_surface_create_for_data(image.bits(), CAIRO_FORMAT_ARGB32, image.width(),
-                                            image.height(), int(image.bytesPerLine()));
-    cairo_t* cr = cairo_create(surface);
+        svg().cairo_image_surface_create_for_data(image.bits(), CAIRO_FORMAT_ARGB32, image.width(),
+                                                  image.height(), int(image.bytesPerLine()));
+    cairo_t* cr = svg().cairo_create(surface);
     // The drawing at its own size, stretched to the whole target whatever its proportions.
-    cairo_scale(cr, target.width() / width, target.height() / height);
+    svg().cairo_scale(cr, target.width() / width, target.height() / height);
     const RsvgRectangle viewport{0, 0, width, height};
-    const bool drawn = rsvg_handle_render_document(handle.get(), cr, &viewport, &error);
-    const bool ok = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
-    cairo_destroy(cr);
-    cairo_surface_finish(surface);
-    cairo_surface_destroy(surface);
-    g_clear_error(&error);
+    const bool drawn = svg().rsvg_handle_render_document(handle.get(), cr, &viewport, &error);
+    const bool ok = svg().cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+    svg().cairo_destroy(cr);
+    svg().cairo_surface_finish(surface);
+    svg().cairo_surface_destroy(surface);
+    svg().g_clear_error(&error);
     if (!drawn || !ok)
         fail(damaged(Name));
     return image;

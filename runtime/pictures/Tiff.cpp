@@ -3,6 +3,7 @@
 // compression, sample layout and photometric it knows) and fed to the area scaler, turned as the
 // Orientation tag says.
 #include "AreaScaler.h"
+#include "Codecs.h"
 #include "Formats.h"
 #include "Limits.h"
 
@@ -14,6 +15,11 @@ namespace rt::pictures {
 namespace {
 
 const char* const Name = "TIFF";
+
+// libtiff, opened by the first TIFF (readTiff checks that it is there).
+const TiffLibrary& tiff() {
+    return *tiffLibrary();
+}
 
 // The file in memory, as libtiff's client reads it.
 struct Source {
@@ -69,34 +75,36 @@ struct Closer {
     TIFFRGBAImage* image = nullptr;
     ~Closer() {
         if (image)
-            TIFFRGBAImageEnd(image);
+            tiff().TIFFRGBAImageEnd(image);
         if (tif)
-            TIFFClose(tif);
+            tiff().TIFFClose(tif);
         if (options)
-            TIFFOpenOptionsFree(options);
+            tiff().TIFFOpenOptionsFree(options);
     }
 };
 
 QImage readTiff(Load& load) {
+    if (!tiffLibrary())
+        codecMissing(Name, "libtiff.so.6", "libtiff6");
     const Buffer<unsigned char> file = load.in.rest();
     Source source{file.data(), toff_t(file.size())};
     Closer c;
-    c.options = TIFFOpenOptionsAlloc();
+    c.options = tiff().TIFFOpenOptionsAlloc();
     if (!c.options)
         throw OverBudget();
     // No one block libtiff takes may be more than half of what is left; what it holds across
     // the load (a strip or tile) is charged below from the sizes it reports.
-    TIFFOpenOptionsSetMaxSingleMemAlloc(c.options, tmsize_t(load.budget.left() / 2));
-    TIFFOpenOptionsSetErrorHandlerExtR(c.options, quiet, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(c.options, quiet, nullptr);
-    c.tif = TIFFClientOpenExt("picture", "r", &source, readProc, writeProc, seekProc, closeProc,
-                              sizeProc, mapProc, unmapProc, c.options);
+    tiff().TIFFOpenOptionsSetMaxSingleMemAlloc(c.options, tmsize_t(load.budget.left() / 2));
+    tiff().TIFFOpenOptionsSetErrorHandlerExtR(c.options, quiet, nullptr);
+    tiff().TIFFOpenOptionsSetWarningHandlerExtR(c.options, quiet, nullptr);
+    c.tif = tiff().TIFFClientOpenExt("picture", "r", &source, readProc, writeProc, seekProc,
+                                     closeProc, sizeProc, mapProc, unmapProc, c.options);
     if (!c.tif)
         fail(damaged(Name));
     TIFF* tif = c.tif;
     std::uint32_t width = 0, height = 0;
-    if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) ||
-        !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height))
+    if (!tiff().TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) ||
+        !tiff().TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height))
         fail(sizeFault(0, 0));
     checkSize(width, height);
     load.size = QSize(int(width), int(height));
@@ -104,14 +112,14 @@ QImage readTiff(Load& load) {
     // Rows come a band at a time: a row of tiles, or a strip.
     std::uint32_t band = 0;
     std::uint64_t held = 0; // what libtiff holds to decode one band
-    if (TIFFIsTiled(tif)) {
+    if (tiff().TIFFIsTiled(tif)) {
         std::uint32_t tileWidth = 0;
-        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
-        TIFFGetField(tif, TIFFTAG_TILELENGTH, &band);
-        held = std::uint64_t(TIFFTileSize64(tif)) * 2;
+        tiff().TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
+        tiff().TIFFGetField(tif, TIFFTAG_TILELENGTH, &band);
+        held = std::uint64_t(tiff().TIFFTileSize64(tif)) * 2;
     } else {
-        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &band);
-        held = std::uint64_t(TIFFStripSize64(tif)) * 2;
+        tiff().TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &band);
+        held = std::uint64_t(tiff().TIFFStripSize64(tif)) * 2;
     }
     // A band of colours is held at once: a strip or row of tiles, or fewer rows of a larger one
     // (read again from its start for each band: slower, but no picture is held whole). A
@@ -127,10 +135,10 @@ QImage readTiff(Load& load) {
     load.budget.take(std::size_t(held));
 
     char why[1024] = "";
-    if (!TIFFRGBAImageOK(tif, why))
+    if (!tiff().TIFFRGBAImageOK(tif, why))
         fail(damaged(std::string("its kind of TIFF cannot be decoded: ") + why));
     TIFFRGBAImage image{};
-    if (!TIFFRGBAImageBegin(&image, tif, 1, why))
+    if (!tiff().TIFFRGBAImageBegin(&image, tif, 1, why))
         fail(damaged(Name));
     c.image = &image;
     // Rows as stored, top first; the scaler turns them as the tag says.
@@ -147,7 +155,7 @@ QImage readTiff(Load& load) {
         const std::uint32_t rows = std::min(band, height - top);
         image.row_offset = int(top);
         image.col_offset = 0;
-        if (!TIFFRGBAImageGet(&image, raster.data(), width, rows))
+        if (!tiff().TIFFRGBAImageGet(&image, raster.data(), width, rows))
             fail(damaged(Name));
         for (std::uint32_t y = 0; y < rows; ++y) {
             const std::uint32_t* p = raster.data() + std::size_t(y) * width;
