@@ -42,7 +42,6 @@ public:
         }
     }
     std::size_t left() const { return m_limit - m_used.load(std::memory_order_relaxed); }
-    std::size_t limit() const { return m_limit; }
 
 private:
     std::size_t m_limit;
