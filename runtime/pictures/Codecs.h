@@ -60,6 +60,7 @@ struct JxlThreadsLibrary {
 #define KELVORA_DE265_FUNCTIONS(F)                                                                 \
     F(de265_new_decoder)                                                                           \
     F(de265_free_decoder)                                                                          \
+    F(de265_start_worker_threads)                                                                  \
     F(de265_set_parameter_bool)                                                                    \
     F(de265_push_NAL)                                                                              \
     F(de265_flush_data)                                                                            \

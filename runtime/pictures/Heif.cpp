@@ -297,8 +297,8 @@ Coded codedItem(const Structure& s, const Item* item, const char* format) {
                                      " picture is of the kind '" + type + "', which is not shown)");
 }
 
-std::unique_ptr<Decoder> decoderFor(bool av1, Budget& budget, const char* format) {
-    auto decoder = av1 ? av1Decoder(budget, format) : hevcDecoder(budget, format);
+std::unique_ptr<Decoder> decoderFor(bool av1, Budget& budget, const char* format, int threads) {
+    auto decoder = av1 ? av1Decoder(budget, format, threads) : hevcDecoder(budget, format, threads);
     if (!decoder) {
         if (av1)
             codecMissing("AV1", "libdav1d.so.6", "libdav1d6");
@@ -344,16 +344,18 @@ QImage readHeif(Load& load) {
     for (int index = 0; index < layout.rows * layout.columns; ++index)
         if (placeOf(layout, index).intersects(view.crop))
             tiles.push_back(index);
-    const int workerCount = int(std::min<std::size_t>(
-        tiles.size(), std::clamp(std::thread::hardware_concurrency(), 1u, MaxHeifWorkers)));
+    // A picture that is not tiled has the threads go to its one decoder instead.
+    const int cores = int(std::clamp(std::thread::hardware_concurrency(), 1u, MaxHeifWorkers));
+    const int workerCount = int(std::min<std::size_t>(tiles.size(), std::size_t(cores)));
+    const int threads = workerCount == 1 ? cores : 1;
     std::vector<TileWork> workers;
     for (int k = 0; k < workerCount; ++k) {
         workers.emplace_back(load.budget);
-        workers.back().colour = decoderFor(first.av1, load.budget, format);
+        workers.back().colour = decoderFor(first.av1, load.budget, format, threads);
         if (withAlpha)
             workers.back().alpha =
                 decoderFor(codedItem(s, tileItem(alphaLayout, *alphaItem, 0), format).av1,
-                           load.budget, format);
+                           load.budget, format, threads);
     }
     const auto decode = [&](Decoder& decoder, const Item* item, Buffer<unsigned char>& bytes) {
         const Coded coded = codedItem(s, item, format);

@@ -33,8 +33,9 @@ public:
                           std::span<const unsigned char> data, int width, int height) = 0;
 };
 
-// Null when the codec's library is not installed.
-std::unique_ptr<Decoder> hevcDecoder(Budget& budget, const char* format);
-std::unique_ptr<Decoder> av1Decoder(Budget& budget, const char* format);
+// Null when the codec's library is not installed. `threads` decode one picture side by side: for
+// a picture that is not tiled (the tiles of a grid are decoded side by side instead).
+std::unique_ptr<Decoder> hevcDecoder(Budget& budget, const char* format, int threads);
+std::unique_ptr<Decoder> av1Decoder(Budget& budget, const char* format, int threads);
 
 } // namespace rt::pictures::heif
