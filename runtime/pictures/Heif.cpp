@@ -271,7 +271,7 @@ struct TileWork {
     Buffer<unsigned char> joined, alphaJoined;
     Planes planes;
     std::optional<Planes> alphaPlanes;
-    ColourSpec spec;
+    ColourSpec colourSpec;
     QRect place, kept;
 };
 
@@ -379,9 +379,9 @@ QImage readHeif(Load& load) {
                 w.alphaPlanes.reset();
         }
         const std::optional<ColourSpec> own = nclxOf(s, file, *item);
-        w.spec = own              ? *own
-                 : primaryColours ? *primaryColours
-                                  : ColourSpec{w.planes.matrix, w.planes.fullRange};
+        w.colourSpec = own              ? *own
+                       : primaryColours ? *primaryColours
+                                        : ColourSpec{w.planes.matrix, w.planes.fullRange};
         // What of the decoded picture lies in its place and is kept.
         w.kept = QRect(place.topLeft(), QSize(std::min(w.planes.width, place.width()),
                                               std::min(w.planes.height, place.height())))
@@ -406,7 +406,7 @@ QImage readHeif(Load& load) {
         for (std::size_t k = 0; k < count; ++k) {
             const TileWork& w = workers[k];
             const Planes* alpha = w.alphaPlanes ? &*w.alphaPlanes : nullptr;
-            const Colours colours(w.spec.matrix, w.spec.fullRange, w.planes.bits);
+            const Colours colours(w.colourSpec.matrix, w.colourSpec.fullRange, w.planes.bits);
             const Colours alphaColours(2, true, alpha ? alpha->bits : 8);
             for (int y = w.kept.top(); y <= w.kept.bottom(); ++y) {
                 const int ty = y - w.place.top(), tx = w.kept.left() - w.place.left();
