@@ -56,16 +56,7 @@ int main(int argc, char** argv) {
         const auto tile = test::heif::primaryOf(f.readAll());
         if (!tile)
             return 1;
-        test::heif::Item item{quint32(t + 2), tile->type, tile->data, {}, {}, 0, true};
-        for (const QByteArray& p : tile->properties) {
-            qsizetype index = properties.indexOf(p);
-            if (index < 0) {
-                index = properties.size();
-                properties.append(p);
-            }
-            item.properties.append(int(index) + 1);
-        }
-        items.append(item);
+        items.append(test::heif::codedItem(quint32(t + 2), *tile, properties));
     }
     properties.append(test::heif::ispe(quint32(picture.width()), quint32(picture.height())));
     test::heif::Item grid{

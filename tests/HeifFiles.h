@@ -159,6 +159,20 @@ struct Item {
     bool hidden = false;
 };
 
+// A hidden item of the coded picture `coded`, its properties added to `properties` once each.
+inline Item codedItem(quint32 id, const Coded& coded, QList<QByteArray>& properties) {
+    Item item{id, coded.type, coded.data, {}, {}, 0, true};
+    for (const QByteArray& p : coded.properties) {
+        qsizetype index = properties.indexOf(p);
+        if (index < 0) {
+            index = properties.size();
+            properties.append(p);
+        }
+        item.properties.append(int(index) + 1);
+    }
+    return item;
+}
+
 // A HEIF file of `brand` ("heic", "avif") whose primary item is `primary`; each item's data is
 // placed once in 'mdat' (items of equal data share the bytes), the properties in 'ipco'.
 inline QByteArray write(const char* brand, quint32 primary, const QList<QByteArray>& properties,

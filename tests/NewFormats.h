@@ -107,15 +107,7 @@ inline QByteArray heifGrid(const QList<QByteArray>& tiles, int rows, int columns
         return {};
     for (int n = 0; n < rows * columns; ++n) {
         const heif::Coded& c = coded[n % coded.size()];
-        heif::Item item{quint32(n + 2), c.type, c.data, {}, {}, 0, true};
-        for (const QByteArray& p : c.properties) {
-            qsizetype index = properties.indexOf(p);
-            if (index < 0) {
-                index = properties.size();
-                properties.append(p);
-            }
-            item.properties.append(int(index) + 1);
-        }
+        const heif::Item item = heif::codedItem(quint32(n + 2), c, properties);
         items.append(item);
         grid.tiles.append(item.id);
     }
